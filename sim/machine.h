@@ -1,0 +1,157 @@
+// The simulated laptop: one process-wide, resettable object standing for the
+// Windows machine the service runs on. The Linux build's Win32 calls (winapi/)
+// read and change it; tests and halvex-sim set it up and inspect it.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Case-insensitive ordering of ASCII texts, as Windows compares names.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+std::string ToLowerAscii(std::string text);
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
+
+// A registry value as stored: its type and its raw data bytes. Strings are kept
+// as wide text and handed out as the calling API expects.
+struct RegistryValue {
+    uint32_t type = 0;
+    std::vector<uint8_t> data;      // raw bytes for non-string types
+    std::wstring text;              // REG_SZ / REG_EXPAND_SZ
+    bool isString = false;
+};
+
+// Registry of HKEY_LOCAL_MACHINE. Key paths are written like
+// "SOFTWARE\\Varnick Wireless Inc\\Logs" and compared without regard to case.
+class Registry {
+public:
+    void CreateKey(const std::string& path);
+    void DeleteKey(const std::string& path);  // with its subkeys
+    bool KeyExists(const std::string& path) const;
+    void SetDword(const std::string& path, const std::string& name, uint32_t value);
+    void SetString(const std::string& path, const std::string& name, const std::string& value);
+    void SetRaw(const std::string& path, const std::string& name, uint32_t type, std::vector<uint8_t> data);
+    void DeleteValue(const std::string& path, const std::string& name);
+    std::optional<RegistryValue> Query(const std::string& path, const std::string& name) const;
+    std::vector<std::string> Subkeys(const std::string& path) const;  // direct children, sorted
+    void Clear();
+
+private:
+    struct Key {
+        std::map<std::string, RegistryValue, NoCaseLess> values;
+    };
+    mutable std::mutex m_mutex;
+    std::map<std::string, Key, NoCaseLess> m_keys;
+};
+
+// Environment variables with case-insensitive names.
+class Environment {
+public:
+    void Set(const std::string& name, const std::string& value);
+    void Unset(const std::string& name);
+    std::optional<std::string> Get(const std::string& name) const;
+    void Clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::string, NoCaseLess> m_vars;
+};
+
+// Windows paths ("C:\\ProgramData\\...") mapped onto a host folder of its own.
+class FileSystem {
+public:
+    const std::string& Root() const { return m_root; }
+    std::string HostPath(const std::string& windowsPath) const;
+    // Writes a file (creating its folders) and returns its host path.
+    std::string WriteFile(const std::string& windowsPath, const std::string& content);
+    std::string ReadFile(const std::string& windowsPath) const;
+    bool Exists(const std::string& windowsPath) const;
+    // The creation time that the file search reports (the host file's modification time).
+    void SetCreationTime(const std::string& windowsPath, std::time_t when);
+    // Names of the entries of a folder, sorted.
+    std::vector<std::string> List(const std::string& windowsFolder) const;
+
+    void Recreate();  // a new, empty root folder
+    void Remove();
+
+private:
+    std::string m_root;
+};
+
+// Every Sleep of the service passes through the clock.
+class Clock {
+public:
+    enum class Mode { Real, Scaled, Instant };
+    struct SleepRecord {
+        uint32_t threadId;
+        uint32_t milliseconds;
+    };
+
+    void SetMode(Mode mode, double scale = 1.0);
+    void Sleep(uint32_t milliseconds);
+    std::vector<SleepRecord> Sleeps() const;
+    void ClearSleeps();
+
+    // Wall-clock time seen by GetLocalTime and GetSystemTimeAsFileTime: the
+    // host's, or a pinned time that tests move on explicitly.
+    void PinWallTime(std::time_t seconds, uint16_t milliseconds = 0);
+    void AdvanceWallTime(std::time_t seconds);
+    void UnpinWallTime();
+    // Seconds and milliseconds since 1970 (UTC).
+    void Now(std::time_t& seconds, uint16_t& milliseconds) const;
+
+    void Reset();
+
+private:
+    mutable std::mutex m_mutex;
+    Mode m_mode = Mode::Real;
+    double m_scale = 1.0;
+    std::vector<SleepRecord> m_sleeps;
+    bool m_pinned = false;
+    std::time_t m_pinnedSeconds = 0;
+    uint16_t m_pinnedMilliseconds = 0;
+};
+
+class Machine {
+public:
+    // The process-wide machine, created on first use and never destroyed
+    // (threads of the service may still reach it while the process exits).
+    static Machine& Get();
+
+    // Back to a fresh laptop: empty registry, default environment, a new empty
+    // file-system root, the default executable path, the real clock.
+    void Reset();
+
+    Registry& registry() { return m_registry; }
+    Environment& environment() { return m_environment; }
+    FileSystem& fileSystem() { return m_fileSystem; }
+    Clock& clock() { return m_clock; }
+
+    void SetExecutablePath(const std::string& windowsPath);
+    std::string ExecutablePath() const;
+
+    static constexpr const char* kDefaultExecutablePath =
+        "C:\\Program Files\\Varnick Wireless Inc\\Halvex Service\\HalvexService.exe";
+    static constexpr const char* kDefaultProgramData = "C:\\ProgramData";
+
+private:
+    Machine();
+    Registry m_registry;
+    Environment m_environment;
+    FileSystem m_fileSystem;
+    Clock m_clock;
+    mutable std::mutex m_mutex;
+    std::string m_executablePath;
+};
+
+}  // namespace sim

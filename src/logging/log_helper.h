@@ -1,0 +1,67 @@
+// The service's log: one asynchronous spdlog logger writing one file per start
+// under %programdata%\Varnick Wireless Inc\DPR Service.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "portability/portability.h"
+
+namespace spdlog {
+class logger;
+}
+
+// Levels of LogHelper::Log.
+enum LogLevel : int {
+    LOG_LEVEL_ERROR = 1,
+    LOG_LEVEL_INFO = 2,
+    LOG_LEVEL_WARNING = 3,
+    LOG_LEVEL_INFO_ALT = 4,
+    LOG_LEVEL_BARE = 5,
+    LOG_LEVEL_TRACE = 6,
+};
+
+class LogHelper {
+public:
+    static LogHelper& GetInstance();
+
+    // Opens the run's log file and reads the "IsAll" switch. Never fails the
+    // process: without a file every later call writes nothing.
+    static void Init();
+    // Drops the logger, stops the periodic flush and ends the writer thread.
+    static void Shutdown();
+
+    static void Log(int level, const char* function, const char* format, ...) HALVEX_PRINTF_FORMAT(3, 4);
+    // Info line with CR and LF of the message shown as TAB.
+    static void LogSingleLine(const char* function, const char* format, ...) HALVEX_PRINTF_FORMAT(2, 3);
+
+    // One retention pass over the log folder on a thread of its own, awaited.
+    static void RunLogRetention();
+    static void DeleteFileWhileExceedMaxSizeAndTime(const char* folder);
+
+    // The folder of the log files ("%s%s" of "programdata" and the service's subfolder).
+    static std::string LogFolder();
+
+    // Entry and exit lines of LogScope: straight to the logger.
+    static void WriteScopeLine(char sign, const char* function);
+
+private:
+    LogHelper() = default;
+    std::shared_ptr<spdlog::logger> CurrentLogger();
+
+    std::mutex m_mutex;             // serialises Log and LogSingleLine
+    std::mutex m_loggerMutex;       // guards m_logger itself
+    std::shared_ptr<spdlog::logger> m_logger;
+};
+
+// Writes "h : + name" on construction and "h : - name" on destruction.
+class LogScope {
+public:
+    explicit LogScope(const char* function);
+    ~LogScope();
+    LogScope(const LogScope&) = delete;
+    LogScope& operator=(const LogScope&) = delete;
+
+private:
+    const char* m_function;
+};

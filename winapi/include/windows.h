@@ -3,7 +3,11 @@
 #pragma once
 
 #include "win32/base.h"
+#include "winerror.h"
 #include "win32/sync.h"
 #include "win32/file.h"
 #include "win32/sysinfo.h"
 #include "win32/registry.h"
+#ifndef WIN32_LEAN_AND_MEAN
+#include "ole2.h"
+#endif

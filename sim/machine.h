@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/com_runtime.h"
+#include "sim/mbn_sim.h"
+
 namespace sim {
 
 // Case-insensitive ordering of ASCII texts, as Windows compares names.
@@ -136,6 +139,8 @@ public:
     Environment& environment() { return m_environment; }
     FileSystem& fileSystem() { return m_fileSystem; }
     Clock& clock() { return m_clock; }
+    ComRuntime& com() { return m_com; }
+    MobileBroadband& mbn() { return m_mbn; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -150,6 +155,8 @@ private:
     Environment m_environment;
     FileSystem m_fileSystem;
     Clock m_clock;
+    ComRuntime m_com;
+    MobileBroadband m_mbn{m_com};
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

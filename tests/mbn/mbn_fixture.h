@@ -1,0 +1,107 @@
+// Fixture for the manager and sink tests: a fresh simulated laptop with the
+// Mobile Broadband API and the modem present, the log running, and helpers to
+// look at the service's task queue.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/state/halvex_service.h"
+#include "log_file.h"
+#include "logging/log_helper.h"
+#include "machine_fixture.h"
+#include "mbn/mbn_event_info.h"
+#include "mbn/varnick_mbim_manager.h"
+#include "sim/mbn_sim.h"
+
+class MbnTest : public MachineTest {
+protected:
+    void SetUp() override
+    {
+        MachineTest::SetUp();
+        LogHelper::Init();
+    }
+    void TearDown() override
+    {
+        // Leave nothing in flight for the process exit.
+        mbn().WaitIdle();
+        manager()->CloseDeviceServices();
+        manager()->UnInit();
+        mbn().WaitIdle();
+        LogHelper::Shutdown();
+    }
+
+    static CVarnickMbimManager* manager() { return CVarnickMbimManager::GetInstance(); }
+    static CHalvexService* service() { return CHalvexService::GetInstance(); }
+    sim::MobileBroadband& mbn() { return machine().mbn(); }
+    std::string modemId() { return mbn().InterfaceId(); }
+
+    // Init and open the modem's AT device service.
+    void OpenModem()
+    {
+        ASSERT_EQ(manager()->Init(), 0);
+        ASSERT_EQ(manager()->OpenDeviceServices(modemId()), 0);
+        mbn().WaitIdle();
+    }
+
+    // The ids of the waiting tasks, front first (takes them out of the queue).
+    std::vector<int> TakeTasks()
+    {
+        std::vector<int> ids;
+        CTaskQueue& queue = service()->m_taskQueue;
+        while (queue.Count() > 0) {
+            std::shared_ptr<TaskDataInfo> record;
+            if (!queue.Pop(record)) {
+                break;
+            }
+            ids.push_back(record->Id());
+        }
+        return ids;
+    }
+
+    static size_t CountOf(const std::vector<std::string>& lines, const std::string& line)
+    {
+        size_t count = 0;
+        for (const auto& l : lines) {
+            count += (l == line) ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+// An observer that keeps copies of the records it receives.
+class RecordKeeper : public MbnObserver {
+public:
+    struct Copy {
+        uint32_t source;
+        uint32_t service_event;
+        bool hasObject;
+        std::string interface_id;
+        uint32_t interface_state;
+        uint32_t event_index;
+        bool hasData;
+        uint32_t request_id;
+        uint32_t event_id;
+        HRESULT status;
+    };
+    void update(MbnSubject*, const MbnEventInfo* info) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_records.push_back(Copy{info->source, info->service_event, info->object != nullptr, info->interface_id,
+                                 info->interface_state, info->event_index, info->data != nullptr, info->request_id,
+                                 info->event_id, info->status});
+    }
+    std::vector<Copy> Records()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_records;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Copy> m_records;
+};

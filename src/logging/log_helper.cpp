@@ -163,8 +163,8 @@ void LogHelper::Log(int level, const char* function, const char* format, ...)
     LogHelper& self = GetInstance();
     std::lock_guard<std::mutex> lock(self.m_mutex);
     auto logger = self.CurrentLogger();
-    if (!logger || format == nullptr) {
-        return;
+    if (!logger || format == nullptr || logger->level() == spdlog::level::off) {
+        return;  // nothing would be written: skip the formatting
     }
     char message[kMessageBufferSize];
     va_list args;
@@ -181,8 +181,8 @@ void LogHelper::LogSingleLine(const char* function, const char* format, ...)
     LogHelper& self = GetInstance();
     std::lock_guard<std::mutex> lock(self.m_mutex);
     auto logger = self.CurrentLogger();
-    if (!logger || format == nullptr) {
-        return;
+    if (!logger || format == nullptr || logger->level() == spdlog::level::off) {
+        return;  // nothing would be written: skip the formatting
     }
     char message[kMessageBufferSize];
     va_list args;

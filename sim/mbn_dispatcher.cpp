@@ -134,8 +134,9 @@ void MbnDispatcher::Run(uint64_t generation)
             continue;
         }
         auto first = m_queue.begin();
-        if (first->first.first > Clock::now()) {
-            m_workCv.wait_until(lock, first->first.first);
+        const Clock::time_point due = first->first.first;  // the item may go while we wait
+        if (due > Clock::now()) {
+            m_workCv.wait_until(lock, due);
             continue;
         }
         std::function<void()> work = std::move(first->second);

@@ -87,7 +87,8 @@ TEST_F(RebootTest, WhileAwayTheInterfaceCannotBeOpenedAndAResetDropsTheReturn)
     EXPECT_FALSE(mbn().ModemPresent());
     EXPECT_EQ(OpenService(), sim::hr::NotFound);
     IMbnInterface* object = nullptr;
-    std::wstring id(mbn().InterfaceId().begin(), mbn().InterfaceId().end());
+    const std::string narrowId = mbn().InterfaceId();
+    const std::wstring id(narrowId.begin(), narrowId.end());
     EXPECT_EQ(m_interfaceManager->GetInterface(id.c_str(), &object), sim::hr::NotFound);
 
     // The return is 10 minutes away; a reset ends the wait for it.

@@ -30,6 +30,8 @@ void Machine::Reset()
     m_environment.Set("SystemRoot", "C:\\Windows");
     m_fileSystem.Recreate();
     m_clock.Reset();
+    m_mbn.Reset();
+    m_com.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

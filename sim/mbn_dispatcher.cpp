@@ -1,0 +1,160 @@
+#include "sim/mbn_dispatcher.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+namespace sim {
+
+namespace {
+
+// Dispatchers whose workers must be joined when the process exits, before the
+// service's process-wide objects that the deliveries call into are destroyed.
+std::mutex& RegistryMutex()
+{
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
+}
+
+std::set<MbnDispatcher*>& Registry()
+{
+    static auto* registry = new std::set<MbnDispatcher*>;
+    return *registry;
+}
+
+void StopAllAtExit()
+{
+    std::set<MbnDispatcher*> dispatchers;
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        dispatchers = Registry();
+    }
+    for (MbnDispatcher* dispatcher : dispatchers) {
+        dispatcher->Stop();
+    }
+}
+
+// Registered when the first worker starts: later than the objects created
+// before it, so it runs before their destructors.
+void RegisterExitHandler()
+{
+    static const bool registered = [] {
+        std::atexit(StopAllAtExit);
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
+MbnDispatcher::MbnDispatcher(size_t threads) : m_threadCount(threads == 0 ? 1 : threads)
+{
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    Registry().insert(this);
+}
+
+MbnDispatcher::~MbnDispatcher()
+{
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        Registry().erase(this);
+    }
+    Stop();
+}
+
+void MbnDispatcher::Post(std::function<void()> work, uint32_t delayMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_stopping) {
+        lock.unlock();
+        work = nullptr;  // released outside the lock: it may hold COM references
+        return;
+    }
+    if (m_threads.empty()) {
+        RegisterExitHandler();
+        for (size_t i = 0; i < m_threadCount; ++i) {
+            m_threads.emplace_back([this, generation = m_generation] { Run(generation); });
+        }
+    }
+    const Key key{Clock::now() + std::chrono::milliseconds(delayMs), m_sequence++};
+    m_queue.emplace(key, std::move(work));
+    m_workCv.notify_one();
+}
+
+bool MbnDispatcher::WaitIdle(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_idleCv.wait_for(lock, timeout, [this] { return m_queue.empty() && m_running == 0; });
+}
+
+void MbnDispatcher::Stop()
+{
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        ++m_generation;
+        threads.swap(m_threads);
+    }
+    m_workCv.notify_all();
+    const std::thread::id self = std::this_thread::get_id();
+    for (std::thread& thread : threads) {
+        if (thread.get_id() == self) {
+            thread.detach();  // stopped from one of our own deliveries: it ends after returning
+        } else {
+            thread.join();
+        }
+    }
+    std::map<Key, std::function<void()>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        dropped.swap(m_queue);
+        m_stopping = false;
+    }
+    dropped.clear();
+    m_idleCv.notify_all();
+}
+
+bool MbnDispatcher::OnWorkerThread() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::thread::id self = std::this_thread::get_id();
+    return std::any_of(m_threads.begin(), m_threads.end(),
+                       [self](const std::thread& thread) { return thread.get_id() == self; });
+}
+
+void MbnDispatcher::Run(uint64_t generation)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    // A thread of an earlier generation (one detached by a Stop from its own
+    // delivery) ends as soon as it gets here.
+    while (!m_stopping && m_generation == generation) {
+        if (m_queue.empty()) {
+            m_workCv.wait(lock);
+            continue;
+        }
+        auto first = m_queue.begin();
+        const Clock::time_point due = first->first.first;  // the item may go while we wait
+        if (due > Clock::now()) {
+            m_workCv.wait_until(lock, due);
+            continue;
+        }
+        std::function<void()> work = std::move(first->second);
+        m_queue.erase(first);
+        ++m_running;
+        // Another worker may take the next item while this one runs.
+        if (!m_queue.empty()) {
+            m_workCv.notify_one();
+        }
+        lock.unlock();
+        work();
+        work = nullptr;
+        lock.lock();
+        --m_running;
+        if (m_queue.empty() && m_running == 0) {
+            m_idleCv.notify_all();
+        }
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,164 @@
+// Inside of the simulated Mobile Broadband API: the shared state behind every
+// simulated COM object (MobileBroadband::Impl), and the helpers the objects
+// and the test-facing facade use. Linux build only.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mbnapi.h"
+#include "sim/mbn_dispatcher.h"
+#include "sim/mbn_sim.h"
+
+namespace sim {
+
+class SimManagerBase;
+
+// Holds one COM reference; copies AddRef, destruction Releases.
+template <class T>
+class ComRef {
+public:
+    ComRef() = default;
+    explicit ComRef(T* object, bool addRef = true) : m_object(object)
+    {
+        if (m_object != nullptr && addRef) {
+            m_object->AddRef();
+        }
+    }
+    ComRef(const ComRef& other) : ComRef(other.m_object) {}
+    ComRef(ComRef&& other) noexcept : m_object(other.m_object) { other.m_object = nullptr; }
+    ComRef& operator=(ComRef other) noexcept
+    {
+        std::swap(m_object, other.m_object);
+        return *this;
+    }
+    ~ComRef()
+    {
+        if (m_object != nullptr) {
+            m_object->Release();
+        }
+    }
+    T* get() const { return m_object; }
+    T* operator->() const { return m_object; }
+
+private:
+    T* m_object = nullptr;
+};
+
+// Count of simulated COM objects alive.
+extern std::atomic<long> g_liveSimObjects;
+
+// Reference counting shared by the simulated objects.
+template <class... Interfaces>
+class SimComObject : public Interfaces... {
+public:
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG refs = --m_refs;
+        if (refs == 0) {
+            delete this;
+        }
+        return refs;
+    }
+
+protected:
+    SimComObject() { ++g_liveSimObjects; }
+    virtual ~SimComObject() { --g_liveSimObjects; }
+
+private:
+    std::atomic<ULONG> m_refs{1};
+};
+
+BSTR MakeBstr(const std::string& text);
+std::string BstrText(BSTR text);
+bool SameIdNoCase(const std::string& a, const std::string& b);
+SAFEARRAY* MakeByteArray(const std::vector<uint8_t>& bytes);
+
+struct MobileBroadband::Impl {
+    explicit Impl(ComRuntime& comRuntime);
+
+    // A fault armed for `times` more calls (< 0: every call).
+    struct Armed {
+        int times = 0;
+        int32_t failure = 0;
+        bool Take(int32_t& hr);  // consumes one call when armed
+    };
+    struct SessionFaultEntry {
+        SessionFault fault;
+        int times;
+        int32_t failure;
+    };
+
+    ComRuntime& com;
+    MbnDispatcher dispatcher;
+    Tk42nModem modem;
+    std::atomic<uint64_t> generation{1};
+
+    mutable std::mutex mutex;
+    // ---- guarded by mutex ----
+    uint64_t presenceEpoch = 1;
+    bool present = true;
+    bool sessionOpen = false;
+    bool dataSessionOpen = false;
+    std::string interfaceId = kDefaultInterfaceId;
+    ULONG nextRequestId = 1;
+    DWORD nextCookie = 1;
+    uint32_t removalDelayMs = 20;
+    uint32_t awayMs = 50;
+    std::function<void(bool)> presenceListener;
+
+    Armed contextFault;
+    Armed serviceFault;
+    Armed rebootFault;
+    std::map<EventsInterface, Armed> adviseFaults;
+    std::vector<SessionFaultEntry> openFaults;
+    std::vector<SessionFaultEntry> closeFaults;
+    std::vector<CommandFault> commandFaults;
+    bool failStateQueries = false;
+
+    uint32_t readyState = MBN_READY_STATE_INITIALIZED;
+    bool emergencyMode = false;
+    std::string providerId = "00101";
+    uint32_t providerState = 1;
+    std::string providerName = "Test Network";
+    uint32_t registerState = MBN_REGISTER_STATE_HOME;
+    uint32_t registerMode = MBN_REGISTER_MODE_AUTOMATIC;
+    uint32_t activationState = MBN_ACTIVATION_STATE_ACTIVATED;
+    std::string profileName = "Internet";
+    uint32_t voiceCallState = MBN_VOICE_CALL_STATE_NONE;
+
+    std::vector<SimManagerBase*> managers;  // live manager objects (not owned)
+    std::map<EventsInterface, int> adviseCalls;
+    std::map<EventsInterface, int> unadviseCalls;
+    int openSessionCalls = 0;
+    int closeSessionCalls = 0;
+    std::vector<TranscriptEntry> transcript;
+    // ---- end of guarded state ----
+
+    bool Alive(uint64_t objectGeneration) const { return objectGeneration == generation.load(); }
+    ULONG NextRequestId();  // under mutex
+    // The advised sinks of one events interface, each with a reference.
+    std::vector<ComRef<IUnknown>> CollectSinks(EventsInterface which);
+    // Calls every advised sink of the events interface (on the calling thread).
+    template <class Events>
+    void Fire(EventsInterface which, const std::function<void(Events*)>& call)
+    {
+        for (const ComRef<IUnknown>& sink : CollectSinks(which)) {
+            call(static_cast<Events*>(sink.get()));
+        }
+    }
+    IMbnInterface* NewInterfaceObject();  // one reference, for events and queries
+    void FireRemoval();
+    void FireArrival();
+    void StartReboot();
+    void Reset();
+};
+
+}  // namespace sim

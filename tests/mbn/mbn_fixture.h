@@ -63,6 +63,14 @@ protected:
         return ids;
     }
 
+    // Every log line of the test, once the simulated API has delivered everything
+    // (a sink may still be writing its exit line after it woke a waiter).
+    std::vector<std::string> Lines()
+    {
+        mbn().WaitIdle();
+        return testsupport::ShutdownAndReadLogMessages();
+    }
+
     static size_t CountOf(const std::vector<std::string>& lines, const std::string& line)
     {
         size_t count = 0;

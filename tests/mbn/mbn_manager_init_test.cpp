@@ -83,7 +83,7 @@ TEST_F(ManagerInit, SecondInitAddsNothingAndUnInitUndoesEverything)
     mbn().WaitIdle();
     EXPECT_EQ(mbn().LiveObjects(), 0);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "h : + CVarnickMbimManager::Init"), 2u);
     EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::Init"), 1u);
     EXPECT_EQ(CountOf(lines, "h : + CVarnickMbimManager::UnInit"), 1u);
@@ -102,7 +102,7 @@ TEST_F(ManagerInit, NothingWorksBeforeInitAndNothingTouchesCom)
     EXPECT_EQ(machine().com().CreationAttempts(sim::MobileBroadband::kClsidDeviceServicesManager), 0);
     EXPECT_TRUE(mbn().Transcript().empty());
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "h : + CVarnickMbimManager::UnInit",
                          "h : + CVarnickMbimManager::OpenDeviceServices",
@@ -138,7 +138,7 @@ TEST_F(ManagerInit, AManagerClassThatCannotBeCreatedFailsInitUntilItCan)
     EXPECT_EQ(manager()->Init(), 0);
     EXPECT_EQ(manager()->m_sink_cookies.size(), 5u);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   CoCreateInstance MbnDeviceServicesManager failed. result = 0x80040154."), 1u);
     EXPECT_EQ(CountOf(lines, "i :   CoCreateInstance MbnInterfaceManager failed. result = 0x80040154."), 1u);
     EXPECT_EQ(CountOf(lines, "i :   CoCreateInstance MbnConnectionManager failed. result = 0x80040154."), 1u);
@@ -178,7 +178,7 @@ TEST_F(ManagerInit, ASinkThatCannotBeAdvisedIsLeftOutAndOnlyTheOthersAreUnadvise
     EXPECT_EQ(manager()->m_interface_sink->ObserverCount(), 0u);
     EXPECT_EQ(manager()->m_device_services_sink->ObserverCount(), 1u);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     for (const auto& c : cases) {
         EXPECT_EQ(CountOf(lines, c.second), c.first == Events::Interface ? 2u : 1u) << c.second;
     }
@@ -222,6 +222,6 @@ TEST_F(ManagerInit, AComFailureOnEntryIsLoggedAndInitGoesOn)
     manager()->UnInit();
     CoUninitialize();
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_TRUE(testsupport::AnyContains(lines, "i :   CoInitializeEx result = 0x80010106."));
 }

@@ -39,7 +39,7 @@ TEST_F(ManagerSession, OpensTheModemAndClosesItOnceCloseTwiceIsHarmless)
     mbn().WaitIdle();
     EXPECT_EQ(mbn().LiveObjects(), 0);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   GetDeviceServicesContext success. id = " + modemId()), 1u);
     EXPECT_EQ(CountOf(lines, "i :   open command complete. status=0x00000000"), 1u);
     EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::OpenDeviceServices"), 1u);
@@ -81,7 +81,7 @@ TEST_F(ManagerSession, EachOpenFailureGivesMinusOneWithItsLine)
     // Objects replaced by a later open were released.
     EXPECT_EQ(mbn().LiveObjects(), 0);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "e :   GetDeviceServicesContext failed. result = 0x80070490"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   GetDeviceService failed. result = 0x80070490"), 1u);
     EXPECT_EQ(CountOf(lines, "i :   GetDeviceService success but m_device_service is nullptr!!!"), 1u);
@@ -144,7 +144,7 @@ TEST_F(ManagerSession, CommandsCarryTheirTextAndRepliesAndFailuresKeepThePreviou
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
     EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -1);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   at over mbim[TX]: at+vcfg=\"sarcfg\",\"GSM\"\t\t"), 6u);
     EXPECT_EQ(CountOf(lines, "i :   set command complete. status=0x80004005"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   SetCommand command at error result = 0x80004005"), 1u);
@@ -211,7 +211,7 @@ TEST_F(ManagerSession, ASuspendClosingTheSessionDuringACommandLeavesTheCommandIt
     EXPECT_TRUE(*destroyed);
     EXPECT_EQ(manager()->AtResponse(), "OK");
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   CloseCommandSession result = 0x80004001."), 1u);
 }
 
@@ -238,7 +238,7 @@ TEST_F(ManagerSession, RebootIsAcceptedWithoutWaitingAndTheModemsReturnBecomesTa
     EXPECT_EQ(TakeTasks(), (std::vector<int>{TASK_ID_SUPRISE_REMOVE, TASK_ID_DEFAULT}));
     EXPECT_FALSE(service()->m_bDeviceRemoved);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "e :   m_init_flag = false. command at error return"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   m_device_service == nullptr. command at error return"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   SetCommand reboot error result = 0x80004005"), 1u);
@@ -257,7 +257,7 @@ TEST_F(ManagerSession, OpenAndCloseGiveUpAfterTheirWaits)
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
     EXPECT_EQ(manager()->m_device_service.load(), nullptr);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   OpenCommandSession time out"), 1u);
     EXPECT_EQ(CountOf(lines, "i :   Close handle time out"), 1u);
 }
@@ -283,6 +283,6 @@ TEST_F(ManagerSession, ACommandGivesUpAfterThreeSecondsAndItsLateReplyStillLands
     EXPECT_EQ(manager()->SendCommandByATOverMBIM("at+vsar=0,0\r\n"), 0);
     EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "e :   command at time out,pid = " + std::to_string(GetCurrentProcessId())), 1u);
 }

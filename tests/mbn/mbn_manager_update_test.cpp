@@ -58,7 +58,7 @@ TEST_F(ManagerUpdate, CapableInterfaceArrivalAndRemovalFollowTheOpenedInterface)
     manager()->update(nullptr, &odd);
     EXPECT_TRUE(TakeTasks().empty());
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL"), 3u);
     EXPECT_EQ(CountOf(lines, std::string("i :   ") + kOtherId + " capable interface removed."), 1u);
     EXPECT_EQ(CountOf(lines, "i :   " + Lower(id) + " capable interface removed."), 1u);
@@ -106,7 +106,7 @@ TEST_F(ManagerUpdate, InterfaceManagerArrivalAndRemoval)
     EXPECT_TRUE(TakeTasks().empty());
     EXPECT_TRUE(service()->m_bDeviceRemoved);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   interface arrival."), 3u);
     EXPECT_EQ(CountOf(lines, std::string("i :   ") + kOtherId + " arrival."), 1u);
     EXPECT_EQ(CountOf(lines, "i :   " + id + " arrival."), 1u);
@@ -150,7 +150,7 @@ TEST_F(ManagerUpdate, CompletionsWithoutAWaiterAndQueryCompletions)
     manager()->update(nullptr, &close);
     EXPECT_TRUE(TakeTasks().empty());
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "i :   set command complete. status=0x00000000",
                          "i :   set command complete. status=0x80004005",
@@ -192,5 +192,5 @@ TEST_F(ManagerUpdate, EventsOutsideTheTableAreIgnored)
 
     EXPECT_TRUE(TakeTasks().empty());
     EXPECT_FALSE(service()->m_bDeviceRemoved);
-    EXPECT_TRUE(testsupport::ShutdownAndReadLogMessages().empty());
+    EXPECT_TRUE(Lines().empty());
 }

@@ -142,7 +142,7 @@ TEST_F(MbnSinks, InterfaceEventsLogTheirStatesAndForwardEveryMethod)
     // The manager ignores interface events: no task.
     EXPECT_TRUE(TakeTasks().empty());
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   ready state change to Don't Care"), 1u);
     EXPECT_EQ(CountOf(lines, "i :   ready state change to MBN_READY_STATE_INITIALIZED"), 1u);
     EXPECT_EQ(CountOf(lines, "i :   ready state change to MBN_READY_STATE_OFF"), 0u);
@@ -192,7 +192,7 @@ TEST_F(MbnSinks, RegistrationAndConnectionEvents)
     manager()->m_connection_sink->Detach(&connections);
     EXPECT_TRUE(TakeTasks().empty());
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   register state change to UNKNOWN"), 1u);
     EXPECT_EQ(CountOf(lines, "i :   register state change to MBN_REGISTER_STATE_HOME"), 1u);
     EXPECT_EQ(CountOf(lines, "i :   register mode available = 1"), 1u);
@@ -258,7 +258,7 @@ TEST_F(MbnSinks, DeviceServicesEventsCarryTheirFields)
     EXPECT_EQ(records[9].service_event, DS_EVENT_QUERY_COMMAND_COMPLETE);
     manager()->m_device_services_sink->Detach(&keeper);
 
-    auto lines = testsupport::ShutdownAndReadLogMessages();
+    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "h : + CDeviceServicesSink::OnSetCommandComplete"), 1u);
     EXPECT_EQ(CountOf(lines, "h : - CDeviceServicesSink::OnInterfaceStateChange"), 1u);
     EXPECT_EQ(CountOf(lines, "h : + CDeviceServicesSink::OnEventNotification"), 1u);

@@ -2,7 +2,6 @@
 
 #include "mbn/mbn_payload.h"
 #include "mbn/mbn_sinks.h"
-#include "mbn/mbn_state_names.h"
 #include "mbn/mbn_text.h"
 #include "mbn_fixture.h"
 #include "sim/machine.h"
@@ -46,22 +45,6 @@ std::vector<uint32_t> SortedIndexes(const std::vector<RecordKeeper::Copy>& recor
 }
 
 }  // namespace
-
-TEST(MbnStateNames, CoverTheKnownValuesAndFallBack)
-{
-    EXPECT_STREQ(ReadyStateName(0), "MBN_READY_STATE_OFF");
-    EXPECT_STREQ(ReadyStateName(1), "MBN_READY_STATE_INITIALIZED");
-    EXPECT_STREQ(ReadyStateName(2), "MBN_READY_STATE_SIM_NOT_INSERTED");
-    EXPECT_STREQ(ReadyStateName(5), "MBN_READY_STATE_NOT_ACTIVATED");
-    EXPECT_STREQ(ReadyStateName(3), "Don't Care");
-    EXPECT_STREQ(ReadyStateName(-1), "Don't Care");
-    EXPECT_STREQ(RegisterStateName(0), "MBN_REGISTER_STATE_NONE");
-    EXPECT_STREQ(RegisterStateName(6), "MBN_REGISTER_STATE_DENIED");
-    EXPECT_STREQ(RegisterStateName(7), "UNKNOWN");
-    EXPECT_STREQ(ActivationStateName(0), "MBN_ACTIVATION_STATE_NONE");
-    EXPECT_STREQ(ActivationStateName(4), "MBN_ACTIVATION_STATE_DEACTIVATING");
-    EXPECT_STREQ(ActivationStateName(5), "UNKNOWN");
-}
 
 TEST(MbnPayload, ReplyTextDropsZeroBytesIsCutAndNeverReadsAnAbsentArray)
 {

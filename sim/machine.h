@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/firmware.h"
+
 namespace sim {
 
 // Case-insensitive ordering of ASCII texts, as Windows compares names.
@@ -136,6 +138,7 @@ public:
     Environment& environment() { return m_environment; }
     FileSystem& fileSystem() { return m_fileSystem; }
     Clock& clock() { return m_clock; }
+    Firmware& firmware() { return m_firmware; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -150,6 +153,7 @@ private:
     Environment m_environment;
     FileSystem m_fileSystem;
     Clock m_clock;
+    Firmware m_firmware;
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

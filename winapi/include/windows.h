@@ -7,3 +7,4 @@
 #include "win32/file.h"
 #include "win32/sysinfo.h"
 #include "win32/registry.h"
+#include "win32/firmware.h"

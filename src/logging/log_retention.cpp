@@ -1,0 +1,97 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <future>
+#include <set>
+#include <string>
+
+#include "logging/log_helper.h"
+
+namespace {
+
+constexpr uint64_t kTotalSizeLimit = 104857600;  // 100 MiB
+constexpr double kAgeLimitSeconds = 7776000;     // 90 days
+constexpr const char* kFunction = "LogHelper::DeleteFileWhileExceedMaxSizeAndTime";
+
+struct LogFileRecord {
+    double age;
+    uint64_t size;
+    std::string name;
+};
+
+// Oldest first; equal ages: larger first; then the name that compares greater.
+struct OlderFirst {
+    bool operator()(const LogFileRecord& a, const LogFileRecord& b) const
+    {
+        if (a.age != b.age) {
+            return a.age > b.age;
+        }
+        if (a.size != b.size) {
+            return a.size > b.size;
+        }
+        return a.name > b.name;
+    }
+};
+
+int64_t FileTimeToUnixSeconds(const FILETIME& time)
+{
+    uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000ULL) - 11644473600LL;
+}
+
+int64_t NowUnixSeconds()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeToUnixSeconds(now);
+}
+
+}  // namespace
+
+void LogHelper::RunLogRetention()
+{
+    auto pass = std::async(std::launch::async, [] {
+        DeleteFileWhileExceedMaxSizeAndTime(LogFolder().c_str());
+        return 0;
+    });
+    pass.get();
+}
+
+void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(const char* folder)
+{
+    LogScope scope(kFunction);
+    char pattern[MAX_PATH];
+    std::snprintf(pattern, sizeof(pattern), "%s\\%s*%s", folder, "varnick_dpr_service_log_", ".log");
+    const int64_t now = NowUnixSeconds();
+
+    std::set<LogFileRecord, OlderFirst> records;
+    uint64_t total = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            // A folder that happens to match is no log file: neither counted nor deleted.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                continue;
+            }
+            uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            total += size;
+            double age = static_cast<double>(now - FileTimeToUnixSeconds(found.ftCreationTime));
+            records.insert(LogFileRecord{age, size, found.cFileName});
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+
+    for (const LogFileRecord& record : records) {
+        if (total < kTotalSizeLimit && record.age < kAgeLimitSeconds) {
+            break;
+        }
+        char path[MAX_PATH];
+        std::snprintf(path, sizeof(path), "%s\\%s", folder, record.name.c_str());
+        DeleteFileA(path);  // a file that cannot be deleted still counts as removed
+        Log(LOG_LEVEL_INFO, kFunction, "delete %s. item.size = %d", record.name.c_str(),
+            static_cast<int>(static_cast<int32_t>(record.size)));
+        total -= record.size;
+    }
+}

@@ -1,0 +1,226 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "handles.h"
+#include "sim/machine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Host(LPCSTR windowsPath)
+{
+    return sim::Machine::Get().fileSystem().HostPath(windowsPath);
+}
+
+// Windows wildcard match ('*' and '?'), without regard to case.
+bool WildcardMatch(const char* mask, const char* name)
+{
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name) {
+        char m = static_cast<char>(std::tolower(static_cast<unsigned char>(*mask)));
+        char n = static_cast<char>(std::tolower(static_cast<unsigned char>(*name)));
+        if (*mask == '*') {
+            star = mask++;
+            resume = name;
+        } else if (*mask == '?' || (m == n && *mask)) {
+            ++mask;
+            ++name;
+        } else if (star) {
+            mask = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*mask == '*') {
+        ++mask;
+    }
+    return *mask == '\0';
+}
+
+FILETIME ToFileTime(const struct timespec& when)
+{
+    uint64_t ticks = (static_cast<uint64_t>(when.tv_sec) + 11644473600ULL) * 10000000ULL +
+                     static_cast<uint64_t>(when.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+struct FindSearch : winapi_impl::KernelObject {
+    std::vector<WIN32_FIND_DATAA> matches;
+    size_t next = 0;
+};
+
+bool Describe(const fs::path& hostPath, const std::string& name, WIN32_FIND_DATAA& data)
+{
+    struct stat info;
+    if (stat(hostPath.c_str(), &info) != 0) {
+        return false;
+    }
+    std::memset(&data, 0, sizeof(data));
+    data.dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    // The creation time is the host file's modification time, so tests can age files.
+    data.ftCreationTime = ToFileTime(info.st_mtim);
+    data.ftLastAccessTime = ToFileTime(info.st_atim);
+    data.ftLastWriteTime = ToFileTime(info.st_mtim);
+    uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
+    return true;
+}
+
+}  // namespace
+
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
+{
+    if (path == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    std::string host = Host(path);
+    if (mkdir(host.c_str(), 0755) == 0) {
+        return TRUE;
+    }
+    switch (errno) {
+    case EEXIST:
+        SetLastError(ERROR_ALREADY_EXISTS);
+        break;
+    case ENOENT:
+    case ENOTDIR:
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        break;
+    default:
+        SetLastError(ERROR_ACCESS_DENIED);
+        break;
+    }
+    return FALSE;
+}
+
+DWORD GetFileAttributesA(LPCSTR path)
+{
+    struct stat info;
+    if (path == nullptr || stat(Host(path).c_str(), &info) != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
+{
+    if (pattern == nullptr || data == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string windowsPattern = pattern;
+    size_t cut = windowsPattern.find_last_of("\\/");
+    std::string folder = cut == std::string::npos ? std::string() : windowsPattern.substr(0, cut);
+    std::string mask = cut == std::string::npos ? windowsPattern : windowsPattern.substr(cut + 1);
+
+    fs::path hostFolder = Host(folder.c_str());
+    std::error_code ec;
+    if (!fs::is_directory(hostFolder, ec)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto* search = new FindSearch();
+    for (const auto& entry : fs::directory_iterator(hostFolder, ec)) {
+        std::string name = entry.path().filename().string();
+        WIN32_FIND_DATAA found;
+        if (WildcardMatch(mask.c_str(), name.c_str()) && Describe(entry.path(), name, found)) {
+            search->matches.push_back(found);
+        }
+    }
+    if (search->matches.empty()) {
+        delete search;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *data = search->matches[search->next++];
+    return search;
+}
+
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data)
+{
+    auto* search = dynamic_cast<FindSearch*>(winapi_impl::FromHandle(find));
+    if (search == nullptr || data == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (search->next >= search->matches.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *data = search->matches[search->next++];
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE find)
+{
+    auto* search = dynamic_cast<FindSearch*>(winapi_impl::FromHandle(find));
+    if (search == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    delete search;
+    return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR path)
+{
+    struct stat info;
+    if (path == nullptr || stat(Host(path).c_str(), &info) != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (S_ISDIR(info.st_mode) || unlink(Host(path).c_str()) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace {
+
+// Copies the executable path, cut to the buffer with a NUL as Windows does:
+// a full buffer returns its size and ERROR_INSUFFICIENT_BUFFER.
+template <typename Char>
+DWORD CopyModulePath(const std::basic_string<Char>& path, Char* buffer, DWORD size)
+{
+    if (buffer == nullptr || size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (path.size() >= size) {
+        std::copy(path.begin(), path.begin() + (size - 1), buffer);
+        buffer[size - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    std::copy(path.begin(), path.end(), buffer);
+    buffer[path.size()] = 0;
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(path.size());
+}
+
+}  // namespace
+
+DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
+{
+    return CopyModulePath(sim::Machine::Get().ExecutablePath(), buffer, size);
+}
+
+DWORD GetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size)
+{
+    return CopyModulePath(sim::Widen(sim::Machine::Get().ExecutablePath()), buffer, size);
+}

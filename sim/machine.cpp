@@ -30,6 +30,7 @@ void Machine::Reset()
     m_environment.Set("SystemRoot", "C:\\Windows");
     m_fileSystem.Recreate();
     m_clock.Reset();
+    m_firmware.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever this project needs and the
+# machine lacks. Options: --fuzz also installs clang for the libFuzzer targets.
+set -euo pipefail
+
+packages=(
+  cmake make g++ git
+  libspdlog-dev libfmt-dev libtinyxml2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-x86-64-posix  # the Windows cross build
+  dpkg-dev                    # unpacks tinyxml2's source package for that build
+)
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+echo "install-deps: done"

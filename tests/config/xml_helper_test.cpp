@@ -8,9 +8,9 @@
 
 #include "config/config_model.h"
 #include "config/xml_helper.h"
-#include "support/log_file.h"
+#include "log_file.h"
 #include "logging/log_helper.h"
-#include "support/machine_fixture.h"
+#include "machine_fixture.h"
 
 using ::testing::ElementsAre;
 using testsupport::AnyContains;

@@ -5,7 +5,7 @@
 
 #include "platform/smbios_reader.h"
 #include "sim/smbios_builder.h"
-#include "support/machine_fixture.h"
+#include "machine_fixture.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "logging/log_helper.h"
 #include "platform/verify_platform.h"
 #include "sim/smbios_builder.h"
-#include "support/log_file.h"
-#include "support/machine_fixture.h"
+#include "log_file.h"
+#include "machine_fixture.h"
 
 using ::testing::ElementsAre;
 

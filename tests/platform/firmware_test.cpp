@@ -45,22 +45,6 @@ TEST_F(FirmwareTest, GetSystemFirmwareTableReportsSizeThenCopies)
     EXPECT_EQ(GetSystemFirmwareTable(kRsmb, 0, nullptr, 0), 0u);
 }
 
-TEST_F(FirmwareTest, BuilderLeavesOutStringsOfACutSystemStructure)
-{
-    sim::SmbiosSystem system;
-    system.version = "ModelX";
-    system.skuNumber = "SKU";
-    system.family = "Family";
-    system.length = 26;
-    auto structures = sim::SmbiosBuilder().AddSystem(system).Structures();
-
-    ASSERT_EQ(structures.size(), 26u + std::string("ModelX").size() + 1 + std::string("SKU").size() + 1 + 1);
-    EXPECT_EQ(structures[0], 1);
-    EXPECT_EQ(structures[1], 26);
-    EXPECT_EQ(structures[0x06], 1);  // version is the first string
-    EXPECT_EQ(structures[0x19], 2);
-}
-
 class HostTableTest : public MachineTest {
 protected:
     void SetUp() override

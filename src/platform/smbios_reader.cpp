@@ -69,8 +69,11 @@ std::string ReadString(const Structure& s, size_t offset)
         while (p < end && *p != 0) {
             ++p;
         }
+        if (end - p < 2) {
+            return std::string();  // no NUL, or nothing after it
+        }
         ++p;  // past the string's NUL
-        if (p >= end || *p == 0) {
+        if (*p == 0) {
             return std::string();  // the set ended first
         }
     }

@@ -32,6 +32,7 @@ void Machine::Reset()
     m_clock.Reset();
     m_mbn.Reset();
     m_com.Reset();
+    m_firmware.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

@@ -14,6 +14,7 @@
 
 #include "sim/com_runtime.h"
 #include "sim/mbn_sim.h"
+#include "sim/firmware.h"
 
 namespace sim {
 
@@ -141,6 +142,7 @@ public:
     Clock& clock() { return m_clock; }
     ComRuntime& com() { return m_com; }
     MobileBroadband& mbn() { return m_mbn; }
+    Firmware& firmware() { return m_firmware; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -157,6 +159,7 @@ private:
     Clock m_clock;
     ComRuntime m_com;
     MobileBroadband m_mbn{m_com};
+    Firmware m_firmware;
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

@@ -11,3 +11,4 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #include "ole2.h"
 #endif
+#include "win32/firmware.h"

@@ -158,45 +158,41 @@ void WriteLine(spdlog::logger& logger, int level, const char* function, const ch
 
 }  // namespace
 
-void LogHelper::Log(int level, const char* function, const char* format, ...)
+void LogHelper::WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args)
 {
-    LogHelper& self = GetInstance();
-    std::lock_guard<std::mutex> lock(self.m_mutex);
-    auto logger = self.CurrentLogger();
-    if (!logger || format == nullptr) {
-        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto logger = CurrentLogger();
+    if (!logger || format == nullptr || logger->level() == spdlog::level::off) {
+        return;  // nothing would be written: skip the formatting
     }
     char message[kMessageBufferSize];
-    va_list args;
-    va_start(args, format);
     std::vsnprintf(message, sizeof(message), format, args);
-    va_end(args);
+    if (singleLine) {
+        for (char* c = message; *c != '\0'; ++c) {
+            if (*c == '\r' || *c == '\n') {
+                *c = '\t';
+            }
+        }
+    }
     char threadId[32];
     FormatThreadId(threadId);
     WriteLine(*logger, level, function, threadId, message);
 }
 
-void LogHelper::LogSingleLine(const char* function, const char* format, ...)
+void LogHelper::Log(int level, const char* function, const char* format, ...)
 {
-    LogHelper& self = GetInstance();
-    std::lock_guard<std::mutex> lock(self.m_mutex);
-    auto logger = self.CurrentLogger();
-    if (!logger || format == nullptr) {
-        return;
-    }
-    char message[kMessageBufferSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(message, sizeof(message), format, args);
+    GetInstance().WriteFormatted(level, function, false, format, args);
     va_end(args);
-    for (char* c = message; *c != '\0'; ++c) {
-        if (*c == '\r' || *c == '\n') {
-            *c = '\t';
-        }
-    }
-    char threadId[32];
-    FormatThreadId(threadId);
-    WriteLine(*logger, LOG_LEVEL_INFO, function, threadId, message);
+}
+
+void LogHelper::LogSingleLine(const char* function, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    GetInstance().WriteFormatted(LOG_LEVEL_INFO, function, true, format, args);
+    va_end(args);
 }
 
 void LogHelper::WriteScopeLine(char sign, const char* function)

@@ -2,6 +2,7 @@
 // under %programdata%\Varnick Wireless Inc\DPR Service.
 #pragma once
 
+#include <cstdarg>
 #include <memory>
 #include <mutex>
 
@@ -48,6 +49,8 @@ public:
 private:
     LogHelper() = default;
     std::shared_ptr<spdlog::logger> CurrentLogger();
+    // Formats into 1024 bytes (CR and LF shown as TAB for single lines) and writes the line.
+    void WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args);
 
     std::mutex m_mutex;             // serialises Log and LogSingleLine
     std::mutex m_loggerMutex;       // guards m_logger itself

@@ -97,7 +97,9 @@ LSTATUS QueryValue(HKEY key, const std::string& name, bool wide, LPDWORD type, L
         *size = needed;
         return ERROR_MORE_DATA;
     }
-    std::memcpy(data, bytes.data(), bytes.size());
+    if (!bytes.empty()) {
+        std::memcpy(data, bytes.data(), bytes.size());
+    }
     *size = needed;
     return ERROR_SUCCESS;
 }

@@ -66,24 +66,29 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value)
     return TRUE;
 }
 
-void GetLocalTime(LPSYSTEMTIME time)
+namespace {
+
+// The simulated wall clock broken down by localtime_r or gmtime_r.
+void BrokenDownNow(struct tm* (*breakDown)(const std::time_t*, struct tm*), LPSYSTEMTIME time)
 {
     std::time_t seconds;
     uint16_t milliseconds;
     sim::Machine::Get().clock().Now(seconds, milliseconds);
     struct tm parts;
-    localtime_r(&seconds, &parts);
+    breakDown(&seconds, &parts);
     ToSystemTime(parts, milliseconds, time);
+}
+
+}  // namespace
+
+void GetLocalTime(LPSYSTEMTIME time)
+{
+    BrokenDownNow(localtime_r, time);
 }
 
 void GetSystemTime(LPSYSTEMTIME time)
 {
-    std::time_t seconds;
-    uint16_t milliseconds;
-    sim::Machine::Get().clock().Now(seconds, milliseconds);
-    struct tm parts;
-    gmtime_r(&seconds, &parts);
-    ToSystemTime(parts, milliseconds, time);
+    BrokenDownNow(gmtime_r, time);
 }
 
 void GetSystemTimeAsFileTime(LPFILETIME time)

@@ -225,11 +225,19 @@ void MobileBroadband::Impl::StartReboot()
 void MobileBroadband::Impl::Reset()
 {
     dispatcher.Stop();
-    std::vector<SimManagerBase*> live;
+    std::vector<IUnknown*> sinks;
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++generation;
-        live = managers;
+        // Managers still held by someone stay alive, disconnected, without sinks.
+        for (SimManagerBase* manager : managers) {
+            for (auto& point : manager->Points()) {
+                for (const auto& connection : point->connections) {
+                    sinks.push_back(connection.sink);
+                }
+                point->connections.clear();
+            }
+        }
         presenceEpoch = 1;
         present = true;
         sessionOpen = false;
@@ -264,12 +272,8 @@ void MobileBroadband::Impl::Reset()
         closeSessionCalls = 0;
         transcript.clear();
     }
-    // Managers still held by someone stay alive but lose their sinks. A
-    // manager cannot be destroyed meanwhile without taking the mutex, and
-    // only its owner's Release can destroy it, so the pointers stay valid as
-    // long as nobody releases concurrently with a reset.
-    for (SimManagerBase* manager : live) {
-        manager->DropConnections();
+    for (IUnknown* sink : sinks) {
+        sink->Release();
     }
     modem.Reset();
 }

@@ -24,7 +24,8 @@
 //
 // Test-facing API (all thread-safe):
 //  - WaitIdle(): blocks until no event is queued, scheduled or being delivered
-//    (scheduled ones included, e.g. a late completion or a reboot's arrival).
+//    (scheduled ones included, e.g. a late completion or a reboot's arrival);
+//    never call it from inside a sink.
 //  - modem(): the modem (its SAR table, pin commands, reply faults).
 //  - Transcript(): every SetCommand that reached the vendor service.
 //  - Fault injection: every Fail*/Inject* call below takes `times`
@@ -34,7 +35,10 @@
 // Reset() (done by Machine::Reset) stops and joins the worker threads, drops
 // queued events (releasing what they held), disconnects every object handed
 // out before (their calls then fail with RPC_E_DISCONNECTED), forgets advised
-// sinks (releasing them), and restores a present modem with factory settings.
+// sinks (releasing them), and restores a present modem with factory settings,
+// default timing and no presence listener. The COM runtime keeps the three
+// classes registered across resets. At process exit the worker threads are
+// joined before the process-wide objects created earlier are destroyed.
 #pragma once
 
 #include <chrono>

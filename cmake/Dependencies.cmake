@@ -20,7 +20,6 @@ if(WIN32)
   add_library(halvex_spdlog INTERFACE)
   target_include_directories(halvex_spdlog SYSTEM INTERFACE ${_third})
   target_compile_definitions(halvex_spdlog INTERFACE FMT_HEADER_ONLY)
-  add_library(spdlog::spdlog ALIAS halvex_spdlog)
 
   set(HALVEX_TINYXML2_DIR ${CMAKE_BINARY_DIR}/thirdparty/tinyxml2)
   if(NOT EXISTS ${HALVEX_TINYXML2_DIR}/tinyxml2.cpp)
@@ -37,6 +36,10 @@ if(WIN32)
 else()
   find_package(fmt REQUIRED)
   find_package(spdlog REQUIRED)
+  # Header-only here too: the logger's threads are then compiled with our
+  # sanitizer flags, so ThreadSanitizer sees their synchronisation.
+  add_library(halvex_spdlog INTERFACE)
+  target_link_libraries(halvex_spdlog INTERFACE spdlog::spdlog_header_only)
   find_package(tinyxml2 REQUIRED)
   if(HALVEX_BUILD_TESTS)
     find_package(GTest REQUIRED)

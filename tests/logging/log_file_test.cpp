@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "log_file.h"
 #include "logging/log_helper.h"
@@ -103,4 +105,27 @@ TEST_F(LogFile, WithoutProgramDataTheFolderHangsOffTheDriveRoot)
     LogHelper::Log(LOG_LEVEL_INFO, "F", "still logged");
     EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(), std::vector<std::string>{"i :   still logged"});
     EXPECT_EQ(testsupport::LogFolder(), "\\Varnick Wireless Inc\\DPR Service");
+}
+
+TEST_F(LogFile, ShutdownWhileOtherThreadsLogIsHarmless)
+{
+    LogHelper::Init();
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> loggers;
+    for (int t = 0; t < 3; ++t) {
+        loggers.emplace_back([&stop] {
+            while (!stop) {
+                LogHelper::Log(LOG_LEVEL_INFO, "F", "busy");
+                LogScope scope("Busy");
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    LogHelper::Shutdown();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop = true;
+    for (auto& thread : loggers) {
+        thread.join();
+    }
+    EXPECT_FALSE(testsupport::ShutdownAndReadLogMessages().empty());
 }

@@ -68,19 +68,6 @@ class SimSubscriberInformation final : public SimComObject<IMbnSubscriberInforma
 public:
     SimSubscriberInformation(MobileBroadband::Impl& hub) : m_hub(hub), m_generation(hub.generation.load()) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnSubscriberInformation)) {
-            *ppv = static_cast<IMbnSubscriberInformation*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
     HRESULT STDMETHODCALLTYPE get_SubscriberID(BSTR* SubscriberID) override
     {
         return m_hub.Alive(m_generation) ? PutBstr(SubscriberID, "001010123456789") : Disconnected();
@@ -120,19 +107,6 @@ public:
     {
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnConnection)) {
-            *ppv = static_cast<IMbnConnection*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
     HRESULT STDMETHODCALLTYPE get_ConnectionID(BSTR* ConnectionID) override
     {
         return m_hub.Alive(m_generation) ? PutBstr(ConnectionID, m_interfaceId) : Disconnected();
@@ -198,23 +172,6 @@ public:
     SimInterface(MobileBroadband::Impl& hub, std::string interfaceId)
         : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId))
     {
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnInterface)) {
-            *ppv = static_cast<IMbnInterface*>(this);
-        } else if (IsEqualIID(riid, IID_IMbnRegistration)) {
-            *ppv = static_cast<IMbnRegistration*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
     }
 
     // IMbnInterface
@@ -370,20 +327,6 @@ public:
     {
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceService)) {
-            *ppv = static_cast<IMbnDeviceService*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-
     HRESULT STDMETHODCALLTYPE QuerySupportedCommands(ULONG* requestID) override
     {
         ULONG id = 0;
@@ -391,7 +334,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             SAFEARRAY* list = SafeArrayCreateVector(VT_UI4, 0, 2);
             if (list != nullptr) {
                 LONG index = 0;
@@ -534,10 +477,9 @@ public:
                 [hub, self, commandID, response, withData, status, id, complete, reboot] {
                     if (complete) {
                         SAFEARRAY* data = withData ? MakeByteArray(response) : nullptr;
-                        hub->Fire<IMbnDeviceServicesEvents>(
-                            EventsInterface::DeviceServices, [&](IMbnDeviceServicesEvents* sink) {
-                                sink->OnSetCommandComplete(self.get(), commandID, data, status, id);
-                            });
+                        hub->Fire<IMbnDeviceServicesEvents>([&](IMbnDeviceServicesEvents* sink) {
+                            sink->OnSetCommandComplete(self.get(), commandID, data, status, id);
+                        });
                         SafeArrayDestroy(data);
                     }
                     if (reboot) {
@@ -556,7 +498,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [commandID, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([commandID, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             // The modem answers every query with its functionality mode (1: full).
             SAFEARRAY* data = MakeByteArray({1, 0, 0, 0});
             sink->OnQueryCommandComplete(service, commandID, data, S_OK, id);
@@ -579,7 +521,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             sink->OnWriteDataComplete(service, S_OK, id);
         });
         return S_OK;
@@ -637,16 +579,10 @@ private:
     }
 
     // Delivers a completion to every device-services sink on a worker thread.
-    void Complete(uint32_t delayMs, std::function<void(IMbnDeviceServicesEvents*, IMbnDeviceService*)> call)
+    template <class Call>
+    void Complete(Call call)
     {
-        MobileBroadband::Impl* hub = &m_hub;
-        ComRef<IMbnDeviceService> self(this);
-        m_hub.dispatcher.Post(
-            [hub, self, call] {
-                hub->Fire<IMbnDeviceServicesEvents>(EventsInterface::DeviceServices,
-                                                    [&](IMbnDeviceServicesEvents* sink) { call(sink, self.get()); });
-            },
-            delayMs);
+        m_hub.PostEvent<IMbnDeviceServicesEvents>(ComRef<IMbnDeviceService>(this), call);
     }
 
     HRESULT Session(ULONG* requestID, bool open)
@@ -694,7 +630,7 @@ private:
         }
         *requestID = id;
         if (complete) {
-            Complete(0, [open, status, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+            Complete([open, status, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
                 if (open) {
                     sink->OnOpenCommandSessionComplete(service, status, id);
                 } else {
@@ -715,7 +651,7 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [open, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([open, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             if (open) {
                 sink->OnOpenDataSessionComplete(service, S_OK, id);
             } else {
@@ -752,19 +688,6 @@ public:
     {
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceServicesContext)) {
-            *ppv = static_cast<IMbnDeviceServicesContext*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
     HRESULT STDMETHODCALLTYPE EnumerateDeviceServices(SAFEARRAY**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDeviceService(BSTR deviceServiceID, IMbnDeviceService** mbnDeviceService) override
     {
@@ -820,49 +743,54 @@ private:
 
 // ------------------------------------------------------------------ managers
 
-class SimInterfaceManager final : public SimComObject<IMbnInterfaceManager, IConnectionPointContainer>,
-                                  public SimManagerBase {
+// A wide id as ASCII, other characters as '?'.
+std::string AsciiId(const wchar_t* text)
+{
+    std::string ascii;
+    for (const wchar_t* c = text; *c != 0; ++c) {
+        ascii += static_cast<char>(*c < 0x80 ? *c : '?');
+    }
+    return ascii;
+}
+
+// What the three manager classes share: their connection points, and the
+// modem's interface as the one item the interface and connection managers
+// can look up or list.
+template <class Manager>
+class SimManager : public SimComObject<Manager, IConnectionPointContainer>, public SimManagerBase {
 public:
-    explicit SimInterfaceManager(MobileBroadband::Impl& hub)
-        : SimManagerBase(hub, {{EventsInterface::InterfaceManager, IID_IMbnInterfaceManagerEvents},
-                               {EventsInterface::Interface, IID_IMbnInterfaceEvents},
-                               {EventsInterface::Registration, IID_IMbnRegistrationEvents}})
+    SimManager(MobileBroadband::Impl& hub, std::vector<std::pair<EventsInterface, IID>> points)
+        : SimManagerBase(hub, std::move(points))
     {
     }
     IConnectionPointContainer* Container() override { return this; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnInterfaceManager)) {
-            *ppv = static_cast<IMbnInterfaceManager*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return FindPoint(riid, ppCP);
     }
-    HRESULT STDMETHODCALLTYPE GetInterface(LPCWSTR interfaceID, IMbnInterface** mbnInterface) override
+
+protected:
+    template <class Item>
+    using MakeItem = Item* (*)(MobileBroadband::Impl&, const std::string&);
+
+    // The item for the modem's interface when `wantedId` names it
+    // (case-insensitively) and the modem is present.
+    template <class Item>
+    HRESULT FindItem(LPCWSTR wantedId, Item** item, MakeItem<Item> make)
     {
         if (!m_hub.Alive(m_generation)) {
             return Disconnected();
         }
-        if (mbnInterface == nullptr) {
+        if (item == nullptr) {
             return E_POINTER;
         }
-        *mbnInterface = nullptr;
-        if (interfaceID == nullptr) {
+        *item = nullptr;
+        if (wantedId == nullptr) {
             return E_INVALIDARG;
         }
-        std::string wanted;
-        for (const wchar_t* c = interfaceID; *c != 0; ++c) {
-            wanted += static_cast<char>(*c < 0x80 ? *c : '?');
-        }
+        const std::string wanted = AsciiId(wantedId);
         std::string id;
         {
             std::lock_guard<std::mutex> lock(m_hub.mutex);
@@ -871,152 +799,83 @@ public:
             }
             id = m_hub.interfaceId;
         }
-        *mbnInterface = NewInterface(m_hub, id);
+        *item = make(m_hub, id);
         return S_OK;
+    }
+
+    // An array of the items: the modem's interface while it is present, else none.
+    template <class Item>
+    HRESULT ListItems(SAFEARRAY** items, MakeItem<Item> make)
+    {
+        if (!m_hub.Alive(m_generation)) {
+            return Disconnected();
+        }
+        if (items == nullptr) {
+            return E_POINTER;
+        }
+        std::string id;
+        bool present = false;
+        {
+            std::lock_guard<std::mutex> lock(m_hub.mutex);
+            present = m_hub.present;
+            id = m_hub.interfaceId;
+        }
+        *items = SafeArrayCreateVector(VT_UNKNOWN, 0, present ? 1 : 0);
+        if (*items == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        if (present) {
+            LONG index = 0;
+            ComRef<Item> item(make(m_hub, id), false);
+            SafeArrayPutElement(*items, &index, static_cast<IUnknown*>(item.get()));
+        }
+        return S_OK;
+    }
+};
+
+class SimInterfaceManager final : public SimManager<IMbnInterfaceManager> {
+public:
+    explicit SimInterfaceManager(MobileBroadband::Impl& hub)
+        : SimManager(hub, {{EventsInterface::InterfaceManager, IID_IMbnInterfaceManagerEvents},
+                           {EventsInterface::Interface, IID_IMbnInterfaceEvents},
+                           {EventsInterface::Registration, IID_IMbnRegistrationEvents}})
+    {
+    }
+
+    HRESULT STDMETHODCALLTYPE GetInterface(LPCWSTR interfaceID, IMbnInterface** mbnInterface) override
+    {
+        return FindItem(interfaceID, mbnInterface, &NewInterface);
     }
     HRESULT STDMETHODCALLTYPE GetInterfaces(SAFEARRAY** mbnInterfaces) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (mbnInterfaces == nullptr) {
-            return E_POINTER;
-        }
-        std::string id;
-        bool present = false;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            present = m_hub.present;
-            id = m_hub.interfaceId;
-        }
-        *mbnInterfaces = SafeArrayCreateVector(VT_UNKNOWN, 0, present ? 1 : 0);
-        if (*mbnInterfaces == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (present) {
-            LONG index = 0;
-            ComRef<IMbnInterface> item(NewInterface(m_hub, id), false);
-            SafeArrayPutElement(*mbnInterfaces, &index, static_cast<IUnknown*>(item.get()));
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
-    {
-        return FindPoint(riid, ppCP);
+        return ListItems<IMbnInterface>(mbnInterfaces, &NewInterface);
     }
 };
 
-class SimConnectionManager final : public SimComObject<IMbnConnectionManager, IConnectionPointContainer>,
-                                   public SimManagerBase {
+class SimConnectionManager final : public SimManager<IMbnConnectionManager> {
 public:
     explicit SimConnectionManager(MobileBroadband::Impl& hub)
-        : SimManagerBase(hub, {{EventsInterface::Connection, IID_IMbnConnectionEvents}})
+        : SimManager(hub, {{EventsInterface::Connection, IID_IMbnConnectionEvents}})
     {
     }
-    IConnectionPointContainer* Container() override { return this; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnConnectionManager)) {
-            *ppv = static_cast<IMbnConnectionManager*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE GetConnection(LPCWSTR connectionID, IMbnConnection** mbnConnection) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (mbnConnection == nullptr) {
-            return E_POINTER;
-        }
-        *mbnConnection = nullptr;
-        if (connectionID == nullptr) {
-            return E_INVALIDARG;
-        }
-        std::string wanted;
-        for (const wchar_t* c = connectionID; *c != 0; ++c) {
-            wanted += static_cast<char>(*c < 0x80 ? *c : '?');
-        }
-        std::string id;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            if (!m_hub.present || !SameIdNoCase(wanted, m_hub.interfaceId)) {
-                return sim::hr::NotFound;
-            }
-            id = m_hub.interfaceId;
-        }
-        *mbnConnection = NewConnection(m_hub, id);
-        return S_OK;
+        return FindItem(connectionID, mbnConnection, &NewConnection);
     }
     HRESULT STDMETHODCALLTYPE GetConnections(SAFEARRAY** mbnConnections) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (mbnConnections == nullptr) {
-            return E_POINTER;
-        }
-        std::string id;
-        bool present = false;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            present = m_hub.present;
-            id = m_hub.interfaceId;
-        }
-        *mbnConnections = SafeArrayCreateVector(VT_UNKNOWN, 0, present ? 1 : 0);
-        if (*mbnConnections == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (present) {
-            LONG index = 0;
-            ComRef<IMbnConnection> item(NewConnection(m_hub, id), false);
-            SafeArrayPutElement(*mbnConnections, &index, static_cast<IUnknown*>(item.get()));
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
-    {
-        return FindPoint(riid, ppCP);
+        return ListItems<IMbnConnection>(mbnConnections, &NewConnection);
     }
 };
 
-class SimDeviceServicesManager final : public SimComObject<IMbnDeviceServicesManager, IConnectionPointContainer>,
-                                       public SimManagerBase {
+class SimDeviceServicesManager final : public SimManager<IMbnDeviceServicesManager> {
 public:
     explicit SimDeviceServicesManager(MobileBroadband::Impl& hub)
-        : SimManagerBase(hub, {{EventsInterface::DeviceServices, IID_IMbnDeviceServicesEvents}})
+        : SimManager(hub, {{EventsInterface::DeviceServices, IID_IMbnDeviceServicesEvents}})
     {
     }
-    IConnectionPointContainer* Container() override { return this; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceServicesManager)) {
-            *ppv = static_cast<IMbnDeviceServicesManager*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE GetDeviceServicesContext(BSTR networkInterfaceID,
                                                        IMbnDeviceServicesContext** mbnDevicesContext) override
     {
@@ -1047,11 +906,6 @@ public:
         *mbnDevicesContext = new SimDeviceServicesContext(m_hub, id, epoch);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
-    {
-        return FindPoint(riid, ppCP);
-    }
 };
 
 }  // namespace
@@ -1065,16 +919,7 @@ SimConnectionPoint::SimConnectionPoint(SimManagerBase& owner, EventsInterface wh
 
 HRESULT STDMETHODCALLTYPE SimConnectionPoint::QueryInterface(REFIID riid, void** ppv)
 {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-        *ppv = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QueryAmong<IConnectionPoint>(this, riid, ppv);
 }
 
 ULONG STDMETHODCALLTYPE SimConnectionPoint::AddRef()

@@ -18,6 +18,7 @@
 
 namespace sim {
 
+class SimConnectionPoint;
 class SimManagerBase;
 
 // Holds one COM reference; copies AddRef, destruction Releases.
@@ -123,29 +124,21 @@ private:
     std::atomic<ULONG> m_refs{1};
 };
 
+using EventsInterface = MobileBroadband::EventsInterface;
+
 // The events interface a sink interface is advised on.
 template <class Events>
 struct EventsOf;
 template <>
-struct EventsOf<IMbnConnectionEvents> {
-    static constexpr MobileBroadband::EventsInterface which = MobileBroadband::EventsInterface::Connection;
-};
+struct EventsOf<IMbnConnectionEvents> { static constexpr auto which = EventsInterface::Connection; };
 template <>
-struct EventsOf<IMbnInterfaceManagerEvents> {
-    static constexpr MobileBroadband::EventsInterface which = MobileBroadband::EventsInterface::InterfaceManager;
-};
+struct EventsOf<IMbnInterfaceManagerEvents> { static constexpr auto which = EventsInterface::InterfaceManager; };
 template <>
-struct EventsOf<IMbnInterfaceEvents> {
-    static constexpr MobileBroadband::EventsInterface which = MobileBroadband::EventsInterface::Interface;
-};
+struct EventsOf<IMbnInterfaceEvents> { static constexpr auto which = EventsInterface::Interface; };
 template <>
-struct EventsOf<IMbnDeviceServicesEvents> {
-    static constexpr MobileBroadband::EventsInterface which = MobileBroadband::EventsInterface::DeviceServices;
-};
+struct EventsOf<IMbnDeviceServicesEvents> { static constexpr auto which = EventsInterface::DeviceServices; };
 template <>
-struct EventsOf<IMbnRegistrationEvents> {
-    static constexpr MobileBroadband::EventsInterface which = MobileBroadband::EventsInterface::Registration;
-};
+struct EventsOf<IMbnRegistrationEvents> { static constexpr auto which = EventsInterface::Registration; };
 
 BSTR MakeBstr(const std::string& text);
 std::string BstrText(BSTR text);
@@ -217,6 +210,9 @@ struct MobileBroadband::Impl {
     ULONG NextRequestId();  // under mutex
     ULONG NewRequestId();   // takes the mutex
     std::string CurrentInterfaceId() const;  // takes the mutex
+    // Under mutex: the connection points for `which` of the managers made
+    // since the last reset.
+    std::vector<SimConnectionPoint*> LivePointsLocked(EventsInterface which);
     // The advised sinks of one events interface, each with a reference.
     std::vector<ComRef<IUnknown>> CollectSinks(EventsInterface which);
     // Calls every advised sink of `Events` (on the calling thread).

@@ -5,8 +5,6 @@
 
 namespace sim {
 
-using EventsInterface = MobileBroadband::EventsInterface;
-
 std::atomic<long> g_liveSimObjects{0};
 
 namespace {
@@ -1044,15 +1042,20 @@ void SimManagerBase::DropConnections()
     std::vector<IUnknown*> sinks;
     {
         std::lock_guard<std::mutex> lock(m_hub.mutex);
-        for (auto& point : m_points) {
-            for (const auto& connection : point->connections) {
-                sinks.push_back(connection.sink);
-            }
-            point->connections.clear();
-        }
+        TakeSinksLocked(sinks);
     }
     for (IUnknown* sink : sinks) {
         sink->Release();
+    }
+}
+
+void SimManagerBase::TakeSinksLocked(std::vector<IUnknown*>& sinks)
+{
+    for (auto& point : m_points) {
+        for (const auto& connection : point->connections) {
+            sinks.push_back(connection.sink);
+        }
+        point->connections.clear();
     }
 }
 

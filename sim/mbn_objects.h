@@ -54,6 +54,9 @@ public:
     std::vector<std::unique_ptr<SimConnectionPoint>>& Points() { return m_points; }
     // Releases every advised sink (the hub's mutex must not be held).
     void DropConnections();
+    // Under the hub's mutex: forgets every connection, adding its sink (and
+    // the reference it holds) to `sinks`.
+    void TakeSinksLocked(std::vector<IUnknown*>& sinks);
 
 protected:
     HRESULT FindPoint(REFIID riid, IConnectionPoint** ppCP);

@@ -8,8 +8,6 @@
 
 namespace sim {
 
-using EventsInterface = MobileBroadband::EventsInterface;
-
 // ---------------------------------------------------------------- helpers
 
 BSTR MakeBstr(const std::string& text)
@@ -97,22 +95,30 @@ std::string MobileBroadband::Impl::CurrentInterfaceId() const
     return interfaceId;
 }
 
-std::vector<ComRef<IUnknown>> MobileBroadband::Impl::CollectSinks(EventsInterface which)
+std::vector<SimConnectionPoint*> MobileBroadband::Impl::LivePointsLocked(EventsInterface which)
 {
-    std::vector<ComRef<IUnknown>> sinks;
-    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<SimConnectionPoint*> points;
     const uint64_t current = generation.load();
     for (SimManagerBase* manager : managers) {
         if (manager->Generation() != current) {
             continue;
         }
         for (auto& point : manager->Points()) {
-            if (point->Which() != which) {
-                continue;
+            if (point->Which() == which) {
+                points.push_back(point.get());
             }
-            for (const auto& connection : point->connections) {
-                sinks.emplace_back(connection.sink);
-            }
+        }
+    }
+    return points;
+}
+
+std::vector<ComRef<IUnknown>> MobileBroadband::Impl::CollectSinks(EventsInterface which)
+{
+    std::vector<ComRef<IUnknown>> sinks;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (SimConnectionPoint* point : LivePointsLocked(which)) {
+        for (const auto& connection : point->connections) {
+            sinks.emplace_back(connection.sink);
         }
     }
     return sinks;
@@ -233,12 +239,7 @@ void MobileBroadband::Impl::Reset()
         ++generation;
         // Managers still held by someone stay alive, disconnected, without sinks.
         for (SimManagerBase* manager : managers) {
-            for (auto& point : manager->Points()) {
-                for (const auto& connection : point->connections) {
-                    sinks.push_back(connection.sink);
-                }
-                point->connections.clear();
-            }
+            manager->TakeSinksLocked(sinks);
         }
         presenceEpoch = 1;
         present = true;
@@ -685,15 +686,8 @@ size_t MobileBroadband::AdvisedSinks(EventsInterface which) const
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     size_t count = 0;
-    for (SimManagerBase* manager : m_impl->managers) {
-        if (manager->Generation() != m_impl->generation.load()) {
-            continue;
-        }
-        for (auto& point : manager->Points()) {
-            if (point->Which() == which) {
-                count += point->connections.size();
-            }
-        }
+    for (SimConnectionPoint* point : m_impl->LivePointsLocked(which)) {
+        count += point->connections.size();
     }
     return count;
 }

@@ -231,6 +231,13 @@ char* ElementSlot(SAFEARRAY* psa, const LONG* indices)
     return static_cast<char*>(psa->pvData) + offset * psa->cbElements;
 }
 
+// A copy of an element's BSTR (null stays null); false when out of memory.
+bool CopyBstr(BSTR source, BSTR& copy)
+{
+    copy = source == nullptr ? nullptr : SysAllocStringLen(source, SysStringLen(source));
+    return source == nullptr || copy != nullptr;
+}
+
 // The bounds of dimension nDim (counted from 1) for the bound getters.
 HRESULT DimensionBound(SAFEARRAY* psa, UINT nDim, const LONG* out, const SAFEARRAYBOUND** bound)
 {
@@ -403,12 +410,8 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv)
     const VARTYPE vt = BlockOf(psa)->vt;
     if (vt == VT_BSTR) {
         BSTR copy = nullptr;
-        if (pv != nullptr) {
-            BSTR source = static_cast<BSTR>(pv);
-            copy = SysAllocStringLen(source, SysStringLen(source));
-            if (copy == nullptr) {
-                return E_OUTOFMEMORY;
-            }
+        if (!CopyBstr(static_cast<BSTR>(pv), copy)) {
+            return E_OUTOFMEMORY;
         }
         BSTR* target = reinterpret_cast<BSTR*>(slot);
         SysFreeString(*target);
@@ -443,9 +446,8 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv)
     }
     const VARTYPE vt = BlockOf(psa)->vt;
     if (vt == VT_BSTR) {
-        BSTR source = *reinterpret_cast<BSTR*>(slot);
-        BSTR copy = source == nullptr ? nullptr : SysAllocStringLen(source, SysStringLen(source));
-        if (source != nullptr && copy == nullptr) {
+        BSTR copy = nullptr;
+        if (!CopyBstr(*reinterpret_cast<BSTR*>(slot), copy)) {
             return E_OUTOFMEMORY;
         }
         *static_cast<BSTR*>(pv) = copy;

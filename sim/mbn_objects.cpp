@@ -60,11 +60,58 @@ std::string HexText(const std::vector<uint8_t>& bytes)
     return text;
 }
 
+// An object of the modem's interface.
+class InterfaceObject : public SimHubObject {
+protected:
+    InterfaceObject(MobileBroadband::Impl& hub, std::string interfaceId)
+        : SimHubObject(hub), m_interfaceId(std::move(interfaceId))
+    {
+    }
+
+    // A state query: disconnected, null pointer, the injected failure, or the
+    // value filled in under the hub's lock.
+    template <class T, class Fill>
+    HRESULT Query(T* out, Fill fill)
+    {
+        if (!m_hub.Alive(m_generation)) {
+            return Disconnected();
+        }
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        std::lock_guard<std::mutex> lock(m_hub.mutex);
+        if (m_hub.failStateQueries) {
+            return E_FAIL;
+        }
+        fill(out);
+        return S_OK;
+    }
+
+    const std::string m_interfaceId;
+};
+
+// An object bound to one appearance of the modem (its presence epoch).
+class ModemObject : public InterfaceObject {
+protected:
+    ModemObject(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
+        : InterfaceObject(hub, std::move(interfaceId)), m_epoch(epoch)
+    {
+    }
+
+    // Under the hub's mutex: the modem still there, in the epoch this object belongs to.
+    HRESULT CheckPresentLocked() const
+    {
+        return (m_hub.present && m_hub.presenceEpoch == m_epoch) ? S_OK : sim::hr::DeviceNotAvailable;
+    }
+
+    const uint64_t m_epoch;
+};
+
 // ---------------------------------------------------------------- interface
 
-class SimSubscriberInformation final : public SimComObject<IMbnSubscriberInformation> {
+class SimSubscriberInformation final : public SimComObject<IMbnSubscriberInformation>, public SimHubObject {
 public:
-    SimSubscriberInformation(MobileBroadband::Impl& hub) : m_hub(hub), m_generation(hub.generation.load()) {}
+    explicit SimSubscriberInformation(MobileBroadband::Impl& hub) : SimHubObject(hub) {}
 
     HRESULT STDMETHODCALLTYPE get_SubscriberID(BSTR* SubscriberID) override
     {
@@ -92,18 +139,11 @@ public:
         SysFreeString(number);
         return S_OK;
     }
-
-private:
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
 };
 
-class SimConnection final : public SimComObject<IMbnConnection> {
+class SimConnection final : public SimComObject<IMbnConnection>, public InterfaceObject {
 public:
-    SimConnection(MobileBroadband::Impl& hub, std::string interfaceId)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId))
-    {
-    }
+    SimConnection(MobileBroadband::Impl& hub, std::string interfaceId) : InterfaceObject(hub, std::move(interfaceId)) {}
 
     HRESULT STDMETHODCALLTYPE get_ConnectionID(BSTR* ConnectionID) override
     {
@@ -133,18 +173,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetVoiceCallState(MBN_VOICE_CALL_STATE* voiceCallState) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (voiceCallState == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard<std::mutex> lock(m_hub.mutex);
-        if (m_hub.failStateQueries) {
-            return E_FAIL;
-        }
-        *voiceCallState = static_cast<MBN_VOICE_CALL_STATE>(m_hub.voiceCallState);
-        return S_OK;
+        return Query(voiceCallState, [this](MBN_VOICE_CALL_STATE* out) {
+            *out = static_cast<MBN_VOICE_CALL_STATE>(m_hub.voiceCallState);
+        });
     }
     HRESULT STDMETHODCALLTYPE GetActivationNetworkError(ULONG* networkError) override
     {
@@ -157,20 +188,12 @@ public:
         *networkError = 0;
         return S_OK;
     }
-
-private:
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
 };
 
 // The modem's interface; it answers for its registration too.
-class SimInterface final : public SimComObject<IMbnInterface, IMbnRegistration> {
+class SimInterface final : public SimComObject<IMbnInterface, IMbnRegistration>, public InterfaceObject {
 public:
-    SimInterface(MobileBroadband::Impl& hub, std::string interfaceId)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId))
-    {
-    }
+    SimInterface(MobileBroadband::Impl& hub, std::string interfaceId) : InterfaceObject(hub, std::move(interfaceId)) {}
 
     // IMbnInterface
     HRESULT STDMETHODCALLTYPE get_InterfaceID(BSTR* InterfaceID) override
@@ -291,37 +314,14 @@ public:
         return E_NOTIMPL;
     }
 
-private:
-    // A state query: disconnected, null pointer, the injected failure, or the
-    // value filled in under the hub's lock.
-    template <class T, class Fill>
-    HRESULT Query(T* out, Fill fill)
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard<std::mutex> lock(m_hub.mutex);
-        if (m_hub.failStateQueries) {
-            return E_FAIL;
-        }
-        fill(out);
-        return S_OK;
-    }
-
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
 };
 
 // ---------------------------------------------------------- device services
 
-class SimDeviceService final : public SimComObject<IMbnDeviceService> {
+class SimDeviceService final : public SimComObject<IMbnDeviceService>, public ModemObject {
 public:
     SimDeviceService(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId)), m_epoch(epoch)
+        : ModemObject(hub, std::move(interfaceId), epoch)
     {
     }
 
@@ -544,12 +544,6 @@ public:
     }
 
 private:
-    // Under the hub's mutex: the modem still there, in the epoch this object belongs to.
-    HRESULT CheckPresentLocked() const
-    {
-        return (m_hub.present && m_hub.presenceEpoch == m_epoch) ? S_OK : sim::hr::DeviceNotAvailable;
-    }
-
     template <class Extra>
     HRESULT Begin(ULONG* requestID, ULONG& id, Extra extra)
     {
@@ -672,17 +666,12 @@ private:
         *value = (SUCCEEDED(CheckPresentLocked()) && read()) ? TRUE : FALSE;
         return S_OK;
     }
-
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
-    const uint64_t m_epoch;
 };
 
-class SimDeviceServicesContext final : public SimComObject<IMbnDeviceServicesContext> {
+class SimDeviceServicesContext final : public SimComObject<IMbnDeviceServicesContext>, public ModemObject {
 public:
     SimDeviceServicesContext(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId)), m_epoch(epoch)
+        : ModemObject(hub, std::move(interfaceId), epoch)
     {
     }
 
@@ -698,8 +687,9 @@ public:
         *mbnDeviceService = nullptr;
         {
             std::lock_guard<std::mutex> lock(m_hub.mutex);
-            if (!m_hub.present || m_hub.presenceEpoch != m_epoch) {
-                return sim::hr::DeviceNotAvailable;
+            HRESULT hr = CheckPresentLocked();
+            if (FAILED(hr)) {
+                return hr;
             }
             int32_t failure = 0;
             if (m_hub.serviceFault.Take(failure)) {
@@ -731,12 +721,6 @@ public:
         *maxDataSize = kMaxDataSize;
         return m_hub.Alive(m_generation) ? S_OK : Disconnected();
     }
-
-private:
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
-    const uint64_t m_epoch;
 };
 
 // ------------------------------------------------------------------ managers
@@ -1019,7 +1003,7 @@ HRESULT STDMETHODCALLTYPE SimConnectionPoint::EnumConnections(IEnumConnections**
 
 SimManagerBase::SimManagerBase(MobileBroadband::Impl& hub,
                                std::vector<std::pair<EventsInterface, IID>> points)
-    : m_hub(hub), m_generation(hub.generation.load())
+    : SimHubObject(hub)
 {
     for (const auto& point : points) {
         m_points.push_back(std::make_unique<SimConnectionPoint>(*this, point.first, point.second));

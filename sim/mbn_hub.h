@@ -18,6 +18,7 @@
 
 namespace sim {
 
+class SimConnectionPoint;
 class SimManagerBase;
 
 // Holds one COM reference; copies AddRef, destruction Releases.
@@ -51,13 +52,60 @@ private:
     T* m_object = nullptr;
 };
 
+// The interface id each interface of the simulated objects answers to.
+template <class Interface>
+const IID& IidOf();
+template <> inline const IID& IidOf<IMbnInterfaceManager>() { return IID_IMbnInterfaceManager; }
+template <> inline const IID& IidOf<IMbnConnectionManager>() { return IID_IMbnConnectionManager; }
+template <> inline const IID& IidOf<IMbnDeviceServicesManager>() { return IID_IMbnDeviceServicesManager; }
+template <> inline const IID& IidOf<IMbnDeviceServicesContext>() { return IID_IMbnDeviceServicesContext; }
+template <> inline const IID& IidOf<IMbnDeviceService>() { return IID_IMbnDeviceService; }
+template <> inline const IID& IidOf<IMbnInterface>() { return IID_IMbnInterface; }
+template <> inline const IID& IidOf<IMbnRegistration>() { return IID_IMbnRegistration; }
+template <> inline const IID& IidOf<IMbnConnection>() { return IID_IMbnConnection; }
+template <> inline const IID& IidOf<IMbnSubscriberInformation>() { return IID_IMbnSubscriberInformation; }
+template <> inline const IID& IidOf<IConnectionPointContainer>() { return IID_IConnectionPointContainer; }
+template <> inline const IID& IidOf<IConnectionPoint>() { return IID_IConnectionPoint; }
+
+// Points *ppv at `self` as `Interface` when `riid` is its id.
+template <class Interface, class Object>
+bool Offer(Object* self, REFIID riid, void** ppv)
+{
+    if (!IsEqualIID(riid, IidOf<Interface>())) {
+        return false;
+    }
+    *ppv = static_cast<Interface*>(self);
+    return true;
+}
+
+// QueryInterface of an object offering the listed interfaces; IUnknown is
+// answered with the first of them.
+template <class First, class... Rest, class Object>
+HRESULT QueryAmong(Object* self, REFIID riid, void** ppv)
+{
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    const IID& wanted = IsEqualIID(riid, IID_IUnknown) ? IidOf<First>() : riid;
+    if (!(Offer<First>(self, wanted, ppv) || ... || Offer<Rest>(self, wanted, ppv))) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    self->AddRef();
+    return S_OK;
+}
+
 // Count of simulated COM objects alive.
 extern std::atomic<long> g_liveSimObjects;
 
-// Reference counting shared by the simulated objects.
+// Reference counting and QueryInterface shared by the simulated objects.
 template <class... Interfaces>
 class SimComObject : public Interfaces... {
 public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        return QueryAmong<Interfaces...>(this, riid, ppv);
+    }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
     ULONG STDMETHODCALLTYPE Release() override
     {
@@ -75,6 +123,22 @@ protected:
 private:
     std::atomic<ULONG> m_refs{1};
 };
+
+using EventsInterface = MobileBroadband::EventsInterface;
+
+// The events interface a sink interface is advised on.
+template <class Events>
+struct EventsOf;
+template <>
+struct EventsOf<IMbnConnectionEvents> { static constexpr auto which = EventsInterface::Connection; };
+template <>
+struct EventsOf<IMbnInterfaceManagerEvents> { static constexpr auto which = EventsInterface::InterfaceManager; };
+template <>
+struct EventsOf<IMbnInterfaceEvents> { static constexpr auto which = EventsInterface::Interface; };
+template <>
+struct EventsOf<IMbnDeviceServicesEvents> { static constexpr auto which = EventsInterface::DeviceServices; };
+template <>
+struct EventsOf<IMbnRegistrationEvents> { static constexpr auto which = EventsInterface::Registration; };
 
 BSTR MakeBstr(const std::string& text);
 std::string BstrText(BSTR text);
@@ -144,17 +208,32 @@ struct MobileBroadband::Impl {
 
     bool Alive(uint64_t objectGeneration) const { return objectGeneration == generation.load(); }
     ULONG NextRequestId();  // under mutex
+    ULONG NewRequestId();   // takes the mutex
+    std::string CurrentInterfaceId() const;  // takes the mutex
+    // Under mutex: the connection points for `which` of the managers made
+    // since the last reset.
+    std::vector<SimConnectionPoint*> LivePointsLocked(EventsInterface which);
     // The advised sinks of one events interface, each with a reference.
     std::vector<ComRef<IUnknown>> CollectSinks(EventsInterface which);
-    // Calls every advised sink of the events interface (on the calling thread).
+    // Calls every advised sink of `Events` (on the calling thread).
     template <class Events>
-    void Fire(EventsInterface which, const std::function<void(Events*)>& call)
+    void Fire(const std::function<void(Events*)>& call)
     {
-        for (const ComRef<IUnknown>& sink : CollectSinks(which)) {
+        for (const ComRef<IUnknown>& sink : CollectSinks(EventsOf<Events>::which)) {
             call(static_cast<Events*>(sink.get()));
         }
     }
+    // Calls `call(sink, object)` for every advised sink of `Events` on a worker
+    // thread, `delayMs` from now; `object` is held until then.
+    template <class Events, class Object, class Call>
+    void PostEvent(ComRef<Object> object, Call call, uint32_t delayMs = 0)
+    {
+        dispatcher.Post([this, object, call] { Fire<Events>([&](Events* sink) { call(sink, object.get()); }); },
+                        delayMs);
+    }
     IMbnInterface* NewInterfaceObject();  // one reference, for events and queries
+    // Delivers OnInterfaceStateChange for `id` to the device-services sinks.
+    void FireCapableInterface(const std::string& id, MBN_DEVICE_SERVICES_INTERFACE_STATE state);
     void FireRemoval();
     void FireArrival();
     void StartReboot();

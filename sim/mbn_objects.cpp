@@ -5,8 +5,6 @@
 
 namespace sim {
 
-using EventsInterface = MobileBroadband::EventsInterface;
-
 std::atomic<long> g_liveSimObjects{0};
 
 namespace {
@@ -62,25 +60,59 @@ std::string HexText(const std::vector<uint8_t>& bytes)
     return text;
 }
 
-// ---------------------------------------------------------------- interface
-
-class SimSubscriberInformation final : public SimComObject<IMbnSubscriberInformation> {
-public:
-    SimSubscriberInformation(MobileBroadband::Impl& hub) : m_hub(hub), m_generation(hub.generation.load()) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+// An object of the modem's interface.
+class InterfaceObject : public SimHubObject {
+protected:
+    InterfaceObject(MobileBroadband::Impl& hub, std::string interfaceId)
+        : SimHubObject(hub), m_interfaceId(std::move(interfaceId))
     {
-        if (ppv == nullptr) {
+    }
+
+    // A state query: disconnected, null pointer, the injected failure, or the
+    // value filled in under the hub's lock.
+    template <class T, class Fill>
+    HRESULT Query(T* out, Fill fill)
+    {
+        if (!m_hub.Alive(m_generation)) {
+            return Disconnected();
+        }
+        if (out == nullptr) {
             return E_POINTER;
         }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnSubscriberInformation)) {
-            *ppv = static_cast<IMbnSubscriberInformation*>(this);
-            AddRef();
-            return S_OK;
+        std::lock_guard<std::mutex> lock(m_hub.mutex);
+        if (m_hub.failStateQueries) {
+            return E_FAIL;
         }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        fill(out);
+        return S_OK;
     }
+
+    const std::string m_interfaceId;
+};
+
+// An object bound to one appearance of the modem (its presence epoch).
+class ModemObject : public InterfaceObject {
+protected:
+    ModemObject(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
+        : InterfaceObject(hub, std::move(interfaceId)), m_epoch(epoch)
+    {
+    }
+
+    // Under the hub's mutex: the modem still there, in the epoch this object belongs to.
+    HRESULT CheckPresentLocked() const
+    {
+        return (m_hub.present && m_hub.presenceEpoch == m_epoch) ? S_OK : sim::hr::DeviceNotAvailable;
+    }
+
+    const uint64_t m_epoch;
+};
+
+// ---------------------------------------------------------------- interface
+
+class SimSubscriberInformation final : public SimComObject<IMbnSubscriberInformation>, public SimHubObject {
+public:
+    explicit SimSubscriberInformation(MobileBroadband::Impl& hub) : SimHubObject(hub) {}
+
     HRESULT STDMETHODCALLTYPE get_SubscriberID(BSTR* SubscriberID) override
     {
         return m_hub.Alive(m_generation) ? PutBstr(SubscriberID, "001010123456789") : Disconnected();
@@ -107,32 +139,12 @@ public:
         SysFreeString(number);
         return S_OK;
     }
-
-private:
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
 };
 
-class SimConnection final : public SimComObject<IMbnConnection> {
+class SimConnection final : public SimComObject<IMbnConnection>, public InterfaceObject {
 public:
-    SimConnection(MobileBroadband::Impl& hub, std::string interfaceId)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId))
-    {
-    }
+    SimConnection(MobileBroadband::Impl& hub, std::string interfaceId) : InterfaceObject(hub, std::move(interfaceId)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnConnection)) {
-            *ppv = static_cast<IMbnConnection*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
     HRESULT STDMETHODCALLTYPE get_ConnectionID(BSTR* ConnectionID) override
     {
         return m_hub.Alive(m_generation) ? PutBstr(ConnectionID, m_interfaceId) : Disconnected();
@@ -161,18 +173,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetVoiceCallState(MBN_VOICE_CALL_STATE* voiceCallState) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (voiceCallState == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard<std::mutex> lock(m_hub.mutex);
-        if (m_hub.failStateQueries) {
-            return E_FAIL;
-        }
-        *voiceCallState = static_cast<MBN_VOICE_CALL_STATE>(m_hub.voiceCallState);
-        return S_OK;
+        return Query(voiceCallState, [this](MBN_VOICE_CALL_STATE* out) {
+            *out = static_cast<MBN_VOICE_CALL_STATE>(m_hub.voiceCallState);
+        });
     }
     HRESULT STDMETHODCALLTYPE GetActivationNetworkError(ULONG* networkError) override
     {
@@ -185,37 +188,12 @@ public:
         *networkError = 0;
         return S_OK;
     }
-
-private:
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
 };
 
 // The modem's interface; it answers for its registration too.
-class SimInterface final : public SimComObject<IMbnInterface, IMbnRegistration> {
+class SimInterface final : public SimComObject<IMbnInterface, IMbnRegistration>, public InterfaceObject {
 public:
-    SimInterface(MobileBroadband::Impl& hub, std::string interfaceId)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId))
-    {
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnInterface)) {
-            *ppv = static_cast<IMbnInterface*>(this);
-        } else if (IsEqualIID(riid, IID_IMbnRegistration)) {
-            *ppv = static_cast<IMbnRegistration*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
+    SimInterface(MobileBroadband::Impl& hub, std::string interfaceId) : InterfaceObject(hub, std::move(interfaceId)) {}
 
     // IMbnInterface
     HRESULT STDMETHODCALLTYPE get_InterfaceID(BSTR* InterfaceID) override
@@ -336,52 +314,15 @@ public:
         return E_NOTIMPL;
     }
 
-private:
-    // A state query: disconnected, null pointer, the injected failure, or the
-    // value filled in under the hub's lock.
-    template <class T, class Fill>
-    HRESULT Query(T* out, Fill fill)
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard<std::mutex> lock(m_hub.mutex);
-        if (m_hub.failStateQueries) {
-            return E_FAIL;
-        }
-        fill(out);
-        return S_OK;
-    }
-
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
 };
 
 // ---------------------------------------------------------- device services
 
-class SimDeviceService final : public SimComObject<IMbnDeviceService> {
+class SimDeviceService final : public SimComObject<IMbnDeviceService>, public ModemObject {
 public:
     SimDeviceService(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId)), m_epoch(epoch)
+        : ModemObject(hub, std::move(interfaceId), epoch)
     {
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceService)) {
-            *ppv = static_cast<IMbnDeviceService*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
     }
 
     HRESULT STDMETHODCALLTYPE QuerySupportedCommands(ULONG* requestID) override
@@ -391,7 +332,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             SAFEARRAY* list = SafeArrayCreateVector(VT_UI4, 0, 2);
             if (list != nullptr) {
                 LONG index = 0;
@@ -534,10 +475,9 @@ public:
                 [hub, self, commandID, response, withData, status, id, complete, reboot] {
                     if (complete) {
                         SAFEARRAY* data = withData ? MakeByteArray(response) : nullptr;
-                        hub->Fire<IMbnDeviceServicesEvents>(
-                            EventsInterface::DeviceServices, [&](IMbnDeviceServicesEvents* sink) {
-                                sink->OnSetCommandComplete(self.get(), commandID, data, status, id);
-                            });
+                        hub->Fire<IMbnDeviceServicesEvents>([&](IMbnDeviceServicesEvents* sink) {
+                            sink->OnSetCommandComplete(self.get(), commandID, data, status, id);
+                        });
                         SafeArrayDestroy(data);
                     }
                     if (reboot) {
@@ -556,7 +496,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [commandID, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([commandID, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             // The modem answers every query with its functionality mode (1: full).
             SAFEARRAY* data = MakeByteArray({1, 0, 0, 0});
             sink->OnQueryCommandComplete(service, commandID, data, S_OK, id);
@@ -579,7 +519,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             sink->OnWriteDataComplete(service, S_OK, id);
         });
         return S_OK;
@@ -604,12 +544,6 @@ public:
     }
 
 private:
-    // Under the hub's mutex: the modem still there, in the epoch this object belongs to.
-    HRESULT CheckPresentLocked() const
-    {
-        return (m_hub.present && m_hub.presenceEpoch == m_epoch) ? S_OK : sim::hr::DeviceNotAvailable;
-    }
-
     template <class Extra>
     HRESULT Begin(ULONG* requestID, ULONG& id, Extra extra)
     {
@@ -637,16 +571,10 @@ private:
     }
 
     // Delivers a completion to every device-services sink on a worker thread.
-    void Complete(uint32_t delayMs, std::function<void(IMbnDeviceServicesEvents*, IMbnDeviceService*)> call)
+    template <class Call>
+    void Complete(Call call)
     {
-        MobileBroadband::Impl* hub = &m_hub;
-        ComRef<IMbnDeviceService> self(this);
-        m_hub.dispatcher.Post(
-            [hub, self, call] {
-                hub->Fire<IMbnDeviceServicesEvents>(EventsInterface::DeviceServices,
-                                                    [&](IMbnDeviceServicesEvents* sink) { call(sink, self.get()); });
-            },
-            delayMs);
+        m_hub.PostEvent<IMbnDeviceServicesEvents>(ComRef<IMbnDeviceService>(this), call);
     }
 
     HRESULT Session(ULONG* requestID, bool open)
@@ -694,7 +622,7 @@ private:
         }
         *requestID = id;
         if (complete) {
-            Complete(0, [open, status, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+            Complete([open, status, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
                 if (open) {
                     sink->OnOpenCommandSessionComplete(service, status, id);
                 } else {
@@ -715,7 +643,7 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
-        Complete(0, [open, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
+        Complete([open, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
             if (open) {
                 sink->OnOpenDataSessionComplete(service, S_OK, id);
             } else {
@@ -738,33 +666,15 @@ private:
         *value = (SUCCEEDED(CheckPresentLocked()) && read()) ? TRUE : FALSE;
         return S_OK;
     }
-
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
-    const uint64_t m_epoch;
 };
 
-class SimDeviceServicesContext final : public SimComObject<IMbnDeviceServicesContext> {
+class SimDeviceServicesContext final : public SimComObject<IMbnDeviceServicesContext>, public ModemObject {
 public:
     SimDeviceServicesContext(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
-        : m_hub(hub), m_generation(hub.generation.load()), m_interfaceId(std::move(interfaceId)), m_epoch(epoch)
+        : ModemObject(hub, std::move(interfaceId), epoch)
     {
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceServicesContext)) {
-            *ppv = static_cast<IMbnDeviceServicesContext*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
     HRESULT STDMETHODCALLTYPE EnumerateDeviceServices(SAFEARRAY**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDeviceService(BSTR deviceServiceID, IMbnDeviceService** mbnDeviceService) override
     {
@@ -777,8 +687,9 @@ public:
         *mbnDeviceService = nullptr;
         {
             std::lock_guard<std::mutex> lock(m_hub.mutex);
-            if (!m_hub.present || m_hub.presenceEpoch != m_epoch) {
-                return sim::hr::DeviceNotAvailable;
+            HRESULT hr = CheckPresentLocked();
+            if (FAILED(hr)) {
+                return hr;
             }
             int32_t failure = 0;
             if (m_hub.serviceFault.Take(failure)) {
@@ -810,59 +721,58 @@ public:
         *maxDataSize = kMaxDataSize;
         return m_hub.Alive(m_generation) ? S_OK : Disconnected();
     }
-
-private:
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
-    const std::string m_interfaceId;
-    const uint64_t m_epoch;
 };
 
 // ------------------------------------------------------------------ managers
 
-class SimInterfaceManager final : public SimComObject<IMbnInterfaceManager, IConnectionPointContainer>,
-                                  public SimManagerBase {
+// A wide id as ASCII, other characters as '?'.
+std::string AsciiId(const wchar_t* text)
+{
+    std::string ascii;
+    for (const wchar_t* c = text; *c != 0; ++c) {
+        ascii += static_cast<char>(*c < 0x80 ? *c : '?');
+    }
+    return ascii;
+}
+
+// What the three manager classes share: their connection points, and the
+// modem's interface as the one item the interface and connection managers
+// can look up or list.
+template <class Manager>
+class SimManager : public SimComObject<Manager, IConnectionPointContainer>, public SimManagerBase {
 public:
-    explicit SimInterfaceManager(MobileBroadband::Impl& hub)
-        : SimManagerBase(hub, {{EventsInterface::InterfaceManager, IID_IMbnInterfaceManagerEvents},
-                               {EventsInterface::Interface, IID_IMbnInterfaceEvents},
-                               {EventsInterface::Registration, IID_IMbnRegistrationEvents}})
+    SimManager(MobileBroadband::Impl& hub, std::vector<std::pair<EventsInterface, IID>> points)
+        : SimManagerBase(hub, std::move(points))
     {
     }
     IConnectionPointContainer* Container() override { return this; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
     {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnInterfaceManager)) {
-            *ppv = static_cast<IMbnInterfaceManager*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return FindPoint(riid, ppCP);
     }
-    HRESULT STDMETHODCALLTYPE GetInterface(LPCWSTR interfaceID, IMbnInterface** mbnInterface) override
+
+protected:
+    template <class Item>
+    using MakeItem = Item* (*)(MobileBroadband::Impl&, const std::string&);
+
+    // The item for the modem's interface when `wantedId` names it
+    // (case-insensitively) and the modem is present.
+    template <class Item>
+    HRESULT FindItem(LPCWSTR wantedId, Item** item, MakeItem<Item> make)
     {
         if (!m_hub.Alive(m_generation)) {
             return Disconnected();
         }
-        if (mbnInterface == nullptr) {
+        if (item == nullptr) {
             return E_POINTER;
         }
-        *mbnInterface = nullptr;
-        if (interfaceID == nullptr) {
+        *item = nullptr;
+        if (wantedId == nullptr) {
             return E_INVALIDARG;
         }
-        std::string wanted;
-        for (const wchar_t* c = interfaceID; *c != 0; ++c) {
-            wanted += static_cast<char>(*c < 0x80 ? *c : '?');
-        }
+        const std::string wanted = AsciiId(wantedId);
         std::string id;
         {
             std::lock_guard<std::mutex> lock(m_hub.mutex);
@@ -871,152 +781,83 @@ public:
             }
             id = m_hub.interfaceId;
         }
-        *mbnInterface = NewInterface(m_hub, id);
+        *item = make(m_hub, id);
         return S_OK;
+    }
+
+    // An array of the items: the modem's interface while it is present, else none.
+    template <class Item>
+    HRESULT ListItems(SAFEARRAY** items, MakeItem<Item> make)
+    {
+        if (!m_hub.Alive(m_generation)) {
+            return Disconnected();
+        }
+        if (items == nullptr) {
+            return E_POINTER;
+        }
+        std::string id;
+        bool present = false;
+        {
+            std::lock_guard<std::mutex> lock(m_hub.mutex);
+            present = m_hub.present;
+            id = m_hub.interfaceId;
+        }
+        *items = SafeArrayCreateVector(VT_UNKNOWN, 0, present ? 1 : 0);
+        if (*items == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        if (present) {
+            LONG index = 0;
+            ComRef<Item> item(make(m_hub, id), false);
+            SafeArrayPutElement(*items, &index, static_cast<IUnknown*>(item.get()));
+        }
+        return S_OK;
+    }
+};
+
+class SimInterfaceManager final : public SimManager<IMbnInterfaceManager> {
+public:
+    explicit SimInterfaceManager(MobileBroadband::Impl& hub)
+        : SimManager(hub, {{EventsInterface::InterfaceManager, IID_IMbnInterfaceManagerEvents},
+                           {EventsInterface::Interface, IID_IMbnInterfaceEvents},
+                           {EventsInterface::Registration, IID_IMbnRegistrationEvents}})
+    {
+    }
+
+    HRESULT STDMETHODCALLTYPE GetInterface(LPCWSTR interfaceID, IMbnInterface** mbnInterface) override
+    {
+        return FindItem(interfaceID, mbnInterface, &NewInterface);
     }
     HRESULT STDMETHODCALLTYPE GetInterfaces(SAFEARRAY** mbnInterfaces) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (mbnInterfaces == nullptr) {
-            return E_POINTER;
-        }
-        std::string id;
-        bool present = false;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            present = m_hub.present;
-            id = m_hub.interfaceId;
-        }
-        *mbnInterfaces = SafeArrayCreateVector(VT_UNKNOWN, 0, present ? 1 : 0);
-        if (*mbnInterfaces == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (present) {
-            LONG index = 0;
-            ComRef<IMbnInterface> item(NewInterface(m_hub, id), false);
-            SafeArrayPutElement(*mbnInterfaces, &index, static_cast<IUnknown*>(item.get()));
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
-    {
-        return FindPoint(riid, ppCP);
+        return ListItems<IMbnInterface>(mbnInterfaces, &NewInterface);
     }
 };
 
-class SimConnectionManager final : public SimComObject<IMbnConnectionManager, IConnectionPointContainer>,
-                                   public SimManagerBase {
+class SimConnectionManager final : public SimManager<IMbnConnectionManager> {
 public:
     explicit SimConnectionManager(MobileBroadband::Impl& hub)
-        : SimManagerBase(hub, {{EventsInterface::Connection, IID_IMbnConnectionEvents}})
+        : SimManager(hub, {{EventsInterface::Connection, IID_IMbnConnectionEvents}})
     {
     }
-    IConnectionPointContainer* Container() override { return this; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnConnectionManager)) {
-            *ppv = static_cast<IMbnConnectionManager*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE GetConnection(LPCWSTR connectionID, IMbnConnection** mbnConnection) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (mbnConnection == nullptr) {
-            return E_POINTER;
-        }
-        *mbnConnection = nullptr;
-        if (connectionID == nullptr) {
-            return E_INVALIDARG;
-        }
-        std::string wanted;
-        for (const wchar_t* c = connectionID; *c != 0; ++c) {
-            wanted += static_cast<char>(*c < 0x80 ? *c : '?');
-        }
-        std::string id;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            if (!m_hub.present || !SameIdNoCase(wanted, m_hub.interfaceId)) {
-                return sim::hr::NotFound;
-            }
-            id = m_hub.interfaceId;
-        }
-        *mbnConnection = NewConnection(m_hub, id);
-        return S_OK;
+        return FindItem(connectionID, mbnConnection, &NewConnection);
     }
     HRESULT STDMETHODCALLTYPE GetConnections(SAFEARRAY** mbnConnections) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (mbnConnections == nullptr) {
-            return E_POINTER;
-        }
-        std::string id;
-        bool present = false;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            present = m_hub.present;
-            id = m_hub.interfaceId;
-        }
-        *mbnConnections = SafeArrayCreateVector(VT_UNKNOWN, 0, present ? 1 : 0);
-        if (*mbnConnections == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (present) {
-            LONG index = 0;
-            ComRef<IMbnConnection> item(NewConnection(m_hub, id), false);
-            SafeArrayPutElement(*mbnConnections, &index, static_cast<IUnknown*>(item.get()));
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
-    {
-        return FindPoint(riid, ppCP);
+        return ListItems<IMbnConnection>(mbnConnections, &NewConnection);
     }
 };
 
-class SimDeviceServicesManager final : public SimComObject<IMbnDeviceServicesManager, IConnectionPointContainer>,
-                                       public SimManagerBase {
+class SimDeviceServicesManager final : public SimManager<IMbnDeviceServicesManager> {
 public:
     explicit SimDeviceServicesManager(MobileBroadband::Impl& hub)
-        : SimManagerBase(hub, {{EventsInterface::DeviceServices, IID_IMbnDeviceServicesEvents}})
+        : SimManager(hub, {{EventsInterface::DeviceServices, IID_IMbnDeviceServicesEvents}})
     {
     }
-    IConnectionPointContainer* Container() override { return this; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceServicesManager)) {
-            *ppv = static_cast<IMbnDeviceServicesManager*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE GetDeviceServicesContext(BSTR networkInterfaceID,
                                                        IMbnDeviceServicesContext** mbnDevicesContext) override
     {
@@ -1047,11 +888,6 @@ public:
         *mbnDevicesContext = new SimDeviceServicesContext(m_hub, id, epoch);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override
-    {
-        return FindPoint(riid, ppCP);
-    }
 };
 
 }  // namespace
@@ -1065,16 +901,7 @@ SimConnectionPoint::SimConnectionPoint(SimManagerBase& owner, EventsInterface wh
 
 HRESULT STDMETHODCALLTYPE SimConnectionPoint::QueryInterface(REFIID riid, void** ppv)
 {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-        *ppv = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QueryAmong<IConnectionPoint>(this, riid, ppv);
 }
 
 ULONG STDMETHODCALLTYPE SimConnectionPoint::AddRef()
@@ -1176,7 +1003,7 @@ HRESULT STDMETHODCALLTYPE SimConnectionPoint::EnumConnections(IEnumConnections**
 
 SimManagerBase::SimManagerBase(MobileBroadband::Impl& hub,
                                std::vector<std::pair<EventsInterface, IID>> points)
-    : m_hub(hub), m_generation(hub.generation.load())
+    : SimHubObject(hub)
 {
     for (const auto& point : points) {
         m_points.push_back(std::make_unique<SimConnectionPoint>(*this, point.first, point.second));
@@ -1199,15 +1026,20 @@ void SimManagerBase::DropConnections()
     std::vector<IUnknown*> sinks;
     {
         std::lock_guard<std::mutex> lock(m_hub.mutex);
-        for (auto& point : m_points) {
-            for (const auto& connection : point->connections) {
-                sinks.push_back(connection.sink);
-            }
-            point->connections.clear();
-        }
+        TakeSinksLocked(sinks);
     }
     for (IUnknown* sink : sinks) {
         sink->Release();
+    }
+}
+
+void SimManagerBase::TakeSinksLocked(std::vector<IUnknown*>& sinks)
+{
+    for (auto& point : m_points) {
+        for (const auto& connection : point->connections) {
+            sinks.push_back(connection.sink);
+        }
+        point->connections.clear();
     }
 }
 

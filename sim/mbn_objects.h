@@ -11,6 +11,16 @@ namespace sim {
 
 class SimManagerBase;
 
+// What every simulated object keeps: the hub, and the machine generation it
+// was made in.
+class SimHubObject {
+protected:
+    explicit SimHubObject(MobileBroadband::Impl& hub) : m_hub(hub), m_generation(hub.generation.load()) {}
+
+    MobileBroadband::Impl& m_hub;
+    const uint64_t m_generation;
+};
+
 // A connection point of a manager object. It lives inside its container and
 // shares the container's reference count, as connection points usually do.
 class SimConnectionPoint final : public IConnectionPoint {
@@ -43,7 +53,7 @@ private:
 };
 
 // The connection-point side shared by the three manager classes.
-class SimManagerBase {
+class SimManagerBase : public SimHubObject {
 public:
     SimManagerBase(MobileBroadband::Impl& hub, std::vector<std::pair<MobileBroadband::EventsInterface, IID>> points);
     virtual ~SimManagerBase();
@@ -54,12 +64,13 @@ public:
     std::vector<std::unique_ptr<SimConnectionPoint>>& Points() { return m_points; }
     // Releases every advised sink (the hub's mutex must not be held).
     void DropConnections();
+    // Under the hub's mutex: forgets every connection, adding its sink (and
+    // the reference it holds) to `sinks`.
+    void TakeSinksLocked(std::vector<IUnknown*>& sinks);
 
 protected:
     HRESULT FindPoint(REFIID riid, IConnectionPoint** ppCP);
 
-    MobileBroadband::Impl& m_hub;
-    const uint64_t m_generation;
     std::vector<std::unique_ptr<SimConnectionPoint>> m_points;
 };
 

@@ -8,8 +8,6 @@
 
 namespace sim {
 
-using EventsInterface = MobileBroadband::EventsInterface;
-
 // ---------------------------------------------------------------- helpers
 
 BSTR MakeBstr(const std::string& text)
@@ -85,22 +83,42 @@ ULONG MobileBroadband::Impl::NextRequestId()
     return nextRequestId++;
 }
 
-std::vector<ComRef<IUnknown>> MobileBroadband::Impl::CollectSinks(EventsInterface which)
+ULONG MobileBroadband::Impl::NewRequestId()
 {
-    std::vector<ComRef<IUnknown>> sinks;
     std::lock_guard<std::mutex> lock(mutex);
+    return NextRequestId();
+}
+
+std::string MobileBroadband::Impl::CurrentInterfaceId() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return interfaceId;
+}
+
+std::vector<SimConnectionPoint*> MobileBroadband::Impl::LivePointsLocked(EventsInterface which)
+{
+    std::vector<SimConnectionPoint*> points;
     const uint64_t current = generation.load();
     for (SimManagerBase* manager : managers) {
         if (manager->Generation() != current) {
             continue;
         }
         for (auto& point : manager->Points()) {
-            if (point->Which() != which) {
-                continue;
+            if (point->Which() == which) {
+                points.push_back(point.get());
             }
-            for (const auto& connection : point->connections) {
-                sinks.emplace_back(connection.sink);
-            }
+        }
+    }
+    return points;
+}
+
+std::vector<ComRef<IUnknown>> MobileBroadband::Impl::CollectSinks(EventsInterface which)
+{
+    std::vector<ComRef<IUnknown>> sinks;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (SimConnectionPoint* point : LivePointsLocked(which)) {
+        for (const auto& connection : point->connections) {
+            sinks.emplace_back(connection.sink);
         }
     }
     return sinks;
@@ -108,60 +126,44 @@ std::vector<ComRef<IUnknown>> MobileBroadband::Impl::CollectSinks(EventsInterfac
 
 IMbnInterface* MobileBroadband::Impl::NewInterfaceObject()
 {
-    std::string id;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        id = interfaceId;
-    }
-    return NewInterface(*this, id);
+    return NewInterface(*this, CurrentInterfaceId());
+}
+
+void MobileBroadband::Impl::FireCapableInterface(const std::string& id, MBN_DEVICE_SERVICES_INTERFACE_STATE state)
+{
+    BSTR bstr = MakeBstr(id);
+    Fire<IMbnDeviceServicesEvents>(
+        [bstr, state](IMbnDeviceServicesEvents* sink) { sink->OnInterfaceStateChange(bstr, state); });
+    SysFreeString(bstr);
 }
 
 void MobileBroadband::Impl::FireRemoval()
 {
-    std::string id;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        id = interfaceId;
-    }
-    BSTR bstr = MakeBstr(id);
-    Fire<IMbnDeviceServicesEvents>(EventsInterface::DeviceServices, [bstr](IMbnDeviceServicesEvents* sink) {
-        sink->OnInterfaceStateChange(bstr, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
-    });
-    SysFreeString(bstr);
+    const std::string id = CurrentInterfaceId();
+    FireCapableInterface(id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
     ComRef<IMbnInterface> object(NewInterface(*this, id), false);
-    Fire<IMbnInterfaceManagerEvents>(EventsInterface::InterfaceManager, [&object](IMbnInterfaceManagerEvents* sink) {
-        sink->OnInterfaceRemoval(object.get());
-    });
+    Fire<IMbnInterfaceManagerEvents>(
+        [&object](IMbnInterfaceManagerEvents* sink) { sink->OnInterfaceRemoval(object.get()); });
 }
 
 void MobileBroadband::Impl::FireArrival()
 {
-    std::string id;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        id = interfaceId;
-    }
+    const std::string id = CurrentInterfaceId();
     ComRef<IMbnInterface> object(NewInterface(*this, id), false);
-    Fire<IMbnInterfaceManagerEvents>(EventsInterface::InterfaceManager, [&object](IMbnInterfaceManagerEvents* sink) {
-        sink->OnInterfaceArrival(object.get());
-    });
-    BSTR bstr = MakeBstr(id);
-    Fire<IMbnDeviceServicesEvents>(EventsInterface::DeviceServices, [bstr](IMbnDeviceServicesEvents* sink) {
-        sink->OnInterfaceStateChange(bstr, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
-    });
-    SysFreeString(bstr);
+    Fire<IMbnInterfaceManagerEvents>(
+        [&object](IMbnInterfaceManagerEvents* sink) { sink->OnInterfaceArrival(object.get()); });
+    FireCapableInterface(id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
 }
 
 namespace {
 
-// Marks the modem gone (true) or back; returns the listener to call, if the
-// state changed.
-std::function<void(bool)> ChangePresence(MobileBroadband::Impl& hub, bool present, bool& changed)
+// Marks the modem present or gone. False when it already was; otherwise
+// `listener` receives the presence listener to call.
+bool ChangePresence(MobileBroadband::Impl& hub, bool present, std::function<void(bool)>& listener)
 {
     std::lock_guard<std::mutex> lock(hub.mutex);
-    changed = hub.present != present;
-    if (!changed) {
-        return nullptr;
+    if (hub.present == present) {
+        return false;
     }
     hub.present = present;
     if (!present) {
@@ -170,33 +172,39 @@ std::function<void(bool)> ChangePresence(MobileBroadband::Impl& hub, bool presen
         hub.sessionOpen = false;
         hub.dataSessionOpen = false;
     }
-    return hub.presenceListener;
+    listener = hub.presenceListener;
+    return true;
 }
 
-void Leave(MobileBroadband::Impl& hub)
+// Tells the presence listener, then the sinks, that the modem left or returned.
+void AnnouncePresence(MobileBroadband::Impl& hub, bool present, const std::function<void(bool)>& listener)
 {
-    bool changed = false;
-    auto listener = ChangePresence(hub, false, changed);
-    if (!changed) {
-        return;
-    }
     if (listener) {
-        listener(false);
+        listener(present);
     }
-    hub.FireRemoval();
+    if (present) {
+        hub.FireArrival();
+    } else {
+        hub.FireRemoval();
+    }
 }
 
-void Return(MobileBroadband::Impl& hub)
+// The modem leaves or returns and the news goes out on the calling thread.
+void SwitchPresenceNow(MobileBroadband::Impl& hub, bool present)
 {
-    bool changed = false;
-    auto listener = ChangePresence(hub, true, changed);
-    if (!changed) {
-        return;
+    std::function<void(bool)> listener;
+    if (ChangePresence(hub, present, listener)) {
+        AnnouncePresence(hub, present, listener);
     }
-    if (listener) {
-        listener(true);
+}
+
+// The modem leaves or returns at once; the news goes out on a worker thread.
+void SwitchPresenceAndPost(MobileBroadband::Impl* hub, bool present)
+{
+    std::function<void(bool)> listener;
+    if (ChangePresence(*hub, present, listener)) {
+        hub->dispatcher.Post([hub, present, listener] { AnnouncePresence(*hub, present, listener); });
     }
-    hub.FireArrival();
 }
 
 }  // namespace
@@ -211,13 +219,13 @@ void MobileBroadband::Impl::StartReboot()
     Impl* hub = this;
     dispatcher.Post(
         [hub] {
-            Leave(*hub);
+            SwitchPresenceNow(*hub, false);
             uint32_t away = 0;
             {
                 std::lock_guard<std::mutex> lock(hub->mutex);
                 away = hub->awayMs;
             }
-            hub->dispatcher.Post([hub] { Return(*hub); }, away);
+            hub->dispatcher.Post([hub] { SwitchPresenceNow(*hub, true); }, away);
         },
         removalDelay);
 }
@@ -231,12 +239,7 @@ void MobileBroadband::Impl::Reset()
         ++generation;
         // Managers still held by someone stay alive, disconnected, without sinks.
         for (SimManagerBase* manager : managers) {
-            for (auto& point : manager->Points()) {
-                for (const auto& connection : point->connections) {
-                    sinks.push_back(connection.sink);
-                }
-                point->connections.clear();
-            }
+            manager->TakeSinksLocked(sinks);
         }
         presenceEpoch = 1;
         present = true;
@@ -311,8 +314,7 @@ void MobileBroadband::SetInterfaceId(const std::string& id)
 
 std::string MobileBroadband::InterfaceId() const
 {
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    return m_impl->interfaceId;
+    return m_impl->CurrentInterfaceId();
 }
 
 bool MobileBroadband::ModemPresent() const
@@ -329,32 +331,12 @@ bool MobileBroadband::CommandSessionOpen() const
 
 void MobileBroadband::RemoveModem()
 {
-    Impl* hub = m_impl.get();
-    bool changed = false;
-    auto listener = ChangePresence(*hub, false, changed);
-    if (changed) {
-        hub->dispatcher.Post([hub, listener] {
-            if (listener) {
-                listener(false);
-            }
-            hub->FireRemoval();
-        });
-    }
+    SwitchPresenceAndPost(m_impl.get(), false);
 }
 
 void MobileBroadband::ReturnModem()
 {
-    Impl* hub = m_impl.get();
-    bool changed = false;
-    auto listener = ChangePresence(*hub, true, changed);
-    if (changed) {
-        hub->dispatcher.Post([hub, listener] {
-            if (listener) {
-                listener(true);
-            }
-            hub->FireArrival();
-        });
-    }
+    SwitchPresenceAndPost(m_impl.get(), true);
 }
 
 void MobileBroadband::SetRebootTiming(uint32_t removalDelayMs, uint32_t awayMs)
@@ -507,41 +489,34 @@ void MobileBroadband::RaiseInterfaceEvent(InterfaceEvent event)
 {
     Impl* hub = m_impl.get();
     ComRef<IMbnInterface> object(hub->NewInterfaceObject(), false);
-    ULONG requestId = 0;
-    {
-        std::lock_guard<std::mutex> lock(hub->mutex);
-        requestId = hub->NextRequestId();
-    }
-    hub->dispatcher.Post([hub, object, event, requestId] {
-        hub->Fire<IMbnInterfaceEvents>(EventsInterface::Interface, [&](IMbnInterfaceEvents* sink) {
-            IMbnInterface* item = object.get();
-            switch (event) {
-            case InterfaceEvent::CapabilityAvailable:
-                sink->OnInterfaceCapabilityAvailable(item);
-                break;
-            case InterfaceEvent::SubscriberInformationChange:
-                sink->OnSubscriberInformationChange(item);
-                break;
-            case InterfaceEvent::ReadyStateChange:
-                sink->OnReadyStateChange(item);
-                break;
-            case InterfaceEvent::EmergencyModeChange:
-                sink->OnEmergencyModeChange(item);
-                break;
-            case InterfaceEvent::HomeProviderAvailable:
-                sink->OnHomeProviderAvailable(item);
-                break;
-            case InterfaceEvent::PreferredProvidersChange:
-                sink->OnPreferredProvidersChange(item);
-                break;
-            case InterfaceEvent::SetPreferredProvidersComplete:
-                sink->OnSetPreferredProvidersComplete(item, requestId, S_OK);
-                break;
-            case InterfaceEvent::ScanNetworkComplete:
-                sink->OnScanNetworkComplete(item, requestId, S_OK);
-                break;
-            }
-        });
+    const ULONG requestId = hub->NewRequestId();
+    hub->PostEvent<IMbnInterfaceEvents>(object, [event, requestId](IMbnInterfaceEvents* sink, IMbnInterface* item) {
+        switch (event) {
+        case InterfaceEvent::CapabilityAvailable:
+            sink->OnInterfaceCapabilityAvailable(item);
+            break;
+        case InterfaceEvent::SubscriberInformationChange:
+            sink->OnSubscriberInformationChange(item);
+            break;
+        case InterfaceEvent::ReadyStateChange:
+            sink->OnReadyStateChange(item);
+            break;
+        case InterfaceEvent::EmergencyModeChange:
+            sink->OnEmergencyModeChange(item);
+            break;
+        case InterfaceEvent::HomeProviderAvailable:
+            sink->OnHomeProviderAvailable(item);
+            break;
+        case InterfaceEvent::PreferredProvidersChange:
+            sink->OnPreferredProvidersChange(item);
+            break;
+        case InterfaceEvent::SetPreferredProvidersComplete:
+            sink->OnSetPreferredProvidersComplete(item, requestId, S_OK);
+            break;
+        case InterfaceEvent::ScanNetworkComplete:
+            sink->OnScanNetworkComplete(item, requestId, S_OK);
+            break;
+        }
     });
 }
 
@@ -552,60 +527,47 @@ void MobileBroadband::RaiseRegistrationEvent(RegistrationEvent event)
     IMbnRegistration* registration = nullptr;
     object->QueryInterface(IID_IMbnRegistration, reinterpret_cast<void**>(&registration));
     ComRef<IMbnRegistration> held(registration, false);
-    ULONG requestId = 0;
-    {
-        std::lock_guard<std::mutex> lock(hub->mutex);
-        requestId = hub->NextRequestId();
-    }
-    hub->dispatcher.Post([hub, held, event, requestId] {
-        hub->Fire<IMbnRegistrationEvents>(EventsInterface::Registration, [&](IMbnRegistrationEvents* sink) {
-            IMbnRegistration* item = held.get();
-            switch (event) {
-            case RegistrationEvent::RegisterModeAvailable:
-                sink->OnRegisterModeAvailable(item);
-                break;
-            case RegistrationEvent::RegisterStateChange:
-                sink->OnRegisterStateChange(item);
-                break;
-            case RegistrationEvent::PacketServiceStateChange:
-                sink->OnPacketServiceStateChange(item);
-                break;
-            case RegistrationEvent::SetRegisterModeComplete:
-                sink->OnSetRegisterModeComplete(item, requestId, S_OK);
-                break;
-            }
-        });
+    const ULONG requestId = hub->NewRequestId();
+    hub->PostEvent<IMbnRegistrationEvents>(held, [event, requestId](IMbnRegistrationEvents* sink,
+                                                                    IMbnRegistration* item) {
+        switch (event) {
+        case RegistrationEvent::RegisterModeAvailable:
+            sink->OnRegisterModeAvailable(item);
+            break;
+        case RegistrationEvent::RegisterStateChange:
+            sink->OnRegisterStateChange(item);
+            break;
+        case RegistrationEvent::PacketServiceStateChange:
+            sink->OnPacketServiceStateChange(item);
+            break;
+        case RegistrationEvent::SetRegisterModeComplete:
+            sink->OnSetRegisterModeComplete(item, requestId, S_OK);
+            break;
+        }
     });
 }
 
 void MobileBroadband::RaiseConnectionEvent(ConnectionEvent event)
 {
     Impl* hub = m_impl.get();
-    std::string id = InterfaceId();
-    ComRef<IMbnConnection> object(NewConnection(*hub, id), false);
-    ULONG requestId = 0;
-    {
-        std::lock_guard<std::mutex> lock(hub->mutex);
-        requestId = hub->NextRequestId();
-    }
-    hub->dispatcher.Post([hub, object, event, requestId] {
-        hub->Fire<IMbnConnectionEvents>(EventsInterface::Connection, [&](IMbnConnectionEvents* sink) {
-            IMbnConnection* item = object.get();
-            switch (event) {
-            case ConnectionEvent::ConnectComplete:
-                sink->OnConnectComplete(item, requestId, S_OK);
-                break;
-            case ConnectionEvent::DisconnectComplete:
-                sink->OnDisconnectComplete(item, requestId, S_OK);
-                break;
-            case ConnectionEvent::ConnectStateChange:
-                sink->OnConnectStateChange(item);
-                break;
-            case ConnectionEvent::VoiceCallStateChange:
-                sink->OnVoiceCallStateChange(item);
-                break;
-            }
-        });
+    ComRef<IMbnConnection> object(NewConnection(*hub, hub->CurrentInterfaceId()), false);
+    const ULONG requestId = hub->NewRequestId();
+    hub->PostEvent<IMbnConnectionEvents>(object, [event, requestId](IMbnConnectionEvents* sink,
+                                                                   IMbnConnection* item) {
+        switch (event) {
+        case ConnectionEvent::ConnectComplete:
+            sink->OnConnectComplete(item, requestId, S_OK);
+            break;
+        case ConnectionEvent::DisconnectComplete:
+            sink->OnDisconnectComplete(item, requestId, S_OK);
+            break;
+        case ConnectionEvent::ConnectStateChange:
+            sink->OnConnectStateChange(item);
+            break;
+        case ConnectionEvent::VoiceCallStateChange:
+            sink->OnVoiceCallStateChange(item);
+            break;
+        }
     });
 }
 
@@ -635,36 +597,45 @@ void MobileBroadband::RaiseVoiceCallState(uint32_t state)
 
 void MobileBroadband::RaiseInterfaceArrival()
 {
-    Impl* hub = m_impl.get();
-    ComRef<IMbnInterface> object(hub->NewInterfaceObject(), false);
-    hub->dispatcher.Post([hub, object] {
-        hub->Fire<IMbnInterfaceManagerEvents>(
-            EventsInterface::InterfaceManager,
-            [&object](IMbnInterfaceManagerEvents* sink) { sink->OnInterfaceArrival(object.get()); });
-    });
+    m_impl->PostEvent<IMbnInterfaceManagerEvents>(
+        ComRef<IMbnInterface>(m_impl->NewInterfaceObject(), false),
+        [](IMbnInterfaceManagerEvents* sink, IMbnInterface* item) { sink->OnInterfaceArrival(item); });
 }
 
 void MobileBroadband::RaiseInterfaceRemoval()
 {
-    Impl* hub = m_impl.get();
-    ComRef<IMbnInterface> object(hub->NewInterfaceObject(), false);
-    hub->dispatcher.Post([hub, object] {
-        hub->Fire<IMbnInterfaceManagerEvents>(
-            EventsInterface::InterfaceManager,
-            [&object](IMbnInterfaceManagerEvents* sink) { sink->OnInterfaceRemoval(object.get()); });
-    });
+    m_impl->PostEvent<IMbnInterfaceManagerEvents>(
+        ComRef<IMbnInterface>(m_impl->NewInterfaceObject(), false),
+        [](IMbnInterfaceManagerEvents* sink, IMbnInterface* item) { sink->OnInterfaceRemoval(item); });
 }
 
 namespace {
 
-void PostInterfaceState(MobileBroadband::Impl* hub, std::string id, MBN_DEVICE_SERVICES_INTERFACE_STATE state)
+// Capable-interface state change for `interfaceId` (empty: the modem's).
+void PostCapableInterface(MobileBroadband::Impl* hub, const std::string& interfaceId,
+                          MBN_DEVICE_SERVICES_INTERFACE_STATE state)
 {
-    hub->dispatcher.Post([hub, id, state] {
-        BSTR bstr = MakeBstr(id);
-        hub->Fire<IMbnDeviceServicesEvents>(EventsInterface::DeviceServices, [bstr, state](IMbnDeviceServicesEvents* sink) {
-            sink->OnInterfaceStateChange(bstr, state);
-        });
-        SysFreeString(bstr);
+    const std::string id = interfaceId.empty() ? hub->CurrentInterfaceId() : interfaceId;
+    hub->dispatcher.Post([hub, id, state] { hub->FireCapableInterface(id, state); });
+}
+
+// An event of the modem's vendor device service carrying `data` as a byte array.
+void PostServiceData(MobileBroadband::Impl* hub, const std::vector<uint8_t>& data,
+                     std::function<void(IMbnDeviceServicesEvents*, IMbnDeviceService*, SAFEARRAY*)> call)
+{
+    uint64_t epoch = 0;
+    std::string id;
+    {
+        std::lock_guard<std::mutex> lock(hub->mutex);
+        epoch = hub->presenceEpoch;
+        id = hub->interfaceId;
+    }
+    ComRef<IMbnDeviceService> service(NewDeviceService(*hub, id, epoch), false);
+    hub->dispatcher.Post([hub, service, data, call] {
+        SAFEARRAY* array = MakeByteArray(data);
+        hub->Fire<IMbnDeviceServicesEvents>(
+            [&](IMbnDeviceServicesEvents* sink) { call(sink, service.get(), array); });
+        SafeArrayDestroy(array);
     });
 }
 
@@ -672,54 +643,26 @@ void PostInterfaceState(MobileBroadband::Impl* hub, std::string id, MBN_DEVICE_S
 
 void MobileBroadband::RaiseCapableInterfaceArrival(const std::string& interfaceId)
 {
-    PostInterfaceState(m_impl.get(), interfaceId.empty() ? InterfaceId() : interfaceId,
-                       MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
+    PostCapableInterface(m_impl.get(), interfaceId, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
 }
 
 void MobileBroadband::RaiseCapableInterfaceRemoval(const std::string& interfaceId)
 {
-    PostInterfaceState(m_impl.get(), interfaceId.empty() ? InterfaceId() : interfaceId,
-                       MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
+    PostCapableInterface(m_impl.get(), interfaceId, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
 }
 
 void MobileBroadband::RaiseDeviceServiceNotification(uint32_t eventId, const std::vector<uint8_t>& data)
 {
-    Impl* hub = m_impl.get();
-    uint64_t epoch = 0;
-    std::string id;
-    {
-        std::lock_guard<std::mutex> lock(hub->mutex);
-        epoch = hub->presenceEpoch;
-        id = hub->interfaceId;
-    }
-    ComRef<IMbnDeviceService> service(NewDeviceService(*hub, id, epoch), false);
-    hub->dispatcher.Post([hub, service, eventId, data] {
-        SAFEARRAY* array = MakeByteArray(data);
-        hub->Fire<IMbnDeviceServicesEvents>(EventsInterface::DeviceServices, [&](IMbnDeviceServicesEvents* sink) {
-            sink->OnEventNotification(service.get(), eventId, array);
-        });
-        SafeArrayDestroy(array);
-    });
+    PostServiceData(m_impl.get(), data,
+                    [eventId](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service, SAFEARRAY* array) {
+                        sink->OnEventNotification(service, eventId, array);
+                    });
 }
 
 void MobileBroadband::RaiseReadData(const std::vector<uint8_t>& data)
 {
-    Impl* hub = m_impl.get();
-    uint64_t epoch = 0;
-    std::string id;
-    {
-        std::lock_guard<std::mutex> lock(hub->mutex);
-        epoch = hub->presenceEpoch;
-        id = hub->interfaceId;
-    }
-    ComRef<IMbnDeviceService> service(NewDeviceService(*hub, id, epoch), false);
-    hub->dispatcher.Post([hub, service, data] {
-        SAFEARRAY* array = MakeByteArray(data);
-        hub->Fire<IMbnDeviceServicesEvents>(EventsInterface::DeviceServices, [&](IMbnDeviceServicesEvents* sink) {
-            sink->OnReadData(service.get(), array);
-        });
-        SafeArrayDestroy(array);
-    });
+    PostServiceData(m_impl.get(), data, [](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service,
+                                           SAFEARRAY* array) { sink->OnReadData(service, array); });
 }
 
 bool MobileBroadband::WaitIdle(std::chrono::milliseconds timeout)
@@ -743,15 +686,8 @@ size_t MobileBroadband::AdvisedSinks(EventsInterface which) const
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     size_t count = 0;
-    for (SimManagerBase* manager : m_impl->managers) {
-        if (manager->Generation() != m_impl->generation.load()) {
-            continue;
-        }
-        for (auto& point : manager->Points()) {
-            if (point->Which() == which) {
-                count += point->connections.size();
-            }
-        }
+    for (SimConnectionPoint* point : m_impl->LivePointsLocked(which)) {
+        count += point->connections.size();
     }
     return count;
 }

@@ -41,29 +41,9 @@ SAFEARRAY* AtPayload(const std::string& text)
 
 namespace {
 
-std::string IdOf(IMbnInterface* object)
-{
-    BSTR id = nullptr;
-    if (object == nullptr || object->get_InterfaceID(&id) != S_OK) {
-        return "";
-    }
-    std::string text = Narrow(id);
-    SysFreeString(id);
-    return text;
-}
-
-std::string IdOf(IMbnConnection* object)
-{
-    BSTR id = nullptr;
-    if (object == nullptr || object->get_InterfaceID(&id) != S_OK) {
-        return "";
-    }
-    std::string text = Narrow(id);
-    SysFreeString(id);
-    return text;
-}
-
-std::string IdOf(IMbnDeviceService* object)
+// The interface id an event's object reports ("" without one).
+template <class Object>
+std::string IdOf(Object* object)
 {
     BSTR id = nullptr;
     if (object == nullptr || object->get_InterfaceID(&id) != S_OK) {
@@ -90,6 +70,17 @@ SinkEvent Make(const char* name, const std::string& id, HRESULT status = S_OK, U
     return event;
 }
 
+// The event with the state its object reports: the query's result as status,
+// the state as number.
+template <class Object, class State>
+SinkEvent WithState(SinkEvent event, Object* object, HRESULT (STDMETHODCALLTYPE Object::*query)(State*),
+                    State state)
+{
+    event.status = (object->*query)(&state);
+    event.number = static_cast<ULONG>(state);
+    return event;
+}
+
 }  // namespace
 
 std::vector<SinkEvent> TestSink::Events() const
@@ -107,10 +98,11 @@ std::vector<std::string> TestSink::Names() const
     return names;
 }
 
-void TestSink::Record(SinkEvent event)
+HRESULT TestSink::Record(SinkEvent event)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_events.push_back(std::move(event));
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE TestSink::QueryInterface(REFIID riid, void** ppv)
@@ -149,90 +141,71 @@ HRESULT STDMETHODCALLTYPE TestSink::OnQuerySupportedCommandsComplete(IMbnDeviceS
     LONG upper = -1;
     SafeArrayGetUBound(list, 1, &upper);
     event.number = static_cast<ULONG>(upper + 1);
-    Record(event);
-    return S_OK;
+    return Record(event);
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnOpenCommandSessionComplete(IMbnDeviceService* s, HRESULT status, ULONG id)
 {
-    Record(Make("OpenCommandSession", IdOf(s), status, id));
-    return S_OK;
+    return Record(Make("OpenCommandSession", IdOf(s), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnCloseCommandSessionComplete(IMbnDeviceService* s, HRESULT status, ULONG id)
 {
-    Record(Make("CloseCommandSession", IdOf(s), status, id));
-    return S_OK;
+    return Record(Make("CloseCommandSession", IdOf(s), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnSetCommandComplete(IMbnDeviceService* s, ULONG response, SAFEARRAY* data,
                                                          HRESULT status, ULONG id)
 {
-    Record(Make("SetCommand", IdOf(s), status, id, data, response));
-    return S_OK;
+    return Record(Make("SetCommand", IdOf(s), status, id, data, response));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnQueryCommandComplete(IMbnDeviceService* s, ULONG response, SAFEARRAY* data,
                                                            HRESULT status, ULONG id)
 {
-    Record(Make("QueryCommand", IdOf(s), status, id, data, response));
-    return S_OK;
+    return Record(Make("QueryCommand", IdOf(s), status, id, data, response));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnEventNotification(IMbnDeviceService* s, ULONG eventId, SAFEARRAY* data)
 {
-    Record(Make("EventNotification", IdOf(s), S_OK, 0, data, eventId));
-    return S_OK;
+    return Record(Make("EventNotification", IdOf(s), S_OK, 0, data, eventId));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnOpenDataSessionComplete(IMbnDeviceService* s, HRESULT status, ULONG id)
 {
-    Record(Make("OpenDataSession", IdOf(s), status, id));
-    return S_OK;
+    return Record(Make("OpenDataSession", IdOf(s), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnCloseDataSessionComplete(IMbnDeviceService* s, HRESULT status, ULONG id)
 {
-    Record(Make("CloseDataSession", IdOf(s), status, id));
-    return S_OK;
+    return Record(Make("CloseDataSession", IdOf(s), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnWriteDataComplete(IMbnDeviceService* s, HRESULT status, ULONG id)
 {
-    Record(Make("WriteData", IdOf(s), status, id));
-    return S_OK;
+    return Record(Make("WriteData", IdOf(s), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnReadData(IMbnDeviceService* s, SAFEARRAY* data)
 {
-    Record(Make("ReadData", IdOf(s), S_OK, 0, data));
-    return S_OK;
+    return Record(Make("ReadData", IdOf(s), S_OK, 0, data));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceStateChange(BSTR id, MBN_DEVICE_SERVICES_INTERFACE_STATE state)
 {
-    Record(Make(state == MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL ? "CapableArrival" : "CapableRemoval",
-                Narrow(id), S_OK, 0, nullptr, static_cast<ULONG>(state)));
-    return S_OK;
+    return Record(Make(state == MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL ? "CapableArrival" : "CapableRemoval",
+                       Narrow(id), S_OK, 0, nullptr, static_cast<ULONG>(state)));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceArrival(IMbnInterface* i)
 {
-    Record(Make("InterfaceArrival", IdOf(i)));
-    return S_OK;
+    return Record(Make("InterfaceArrival", IdOf(i)));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceRemoval(IMbnInterface* i)
 {
-    Record(Make("InterfaceRemoval", IdOf(i)));
-    return S_OK;
+    return Record(Make("InterfaceRemoval", IdOf(i)));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceCapabilityAvailable(IMbnInterface* i)
 {
-    Record(Make("CapabilityAvailable", IdOf(i)));
-    return S_OK;
+    return Record(Make("CapabilityAvailable", IdOf(i)));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnSubscriberInformationChange(IMbnInterface* i)
 {
-    Record(Make("SubscriberInformationChange", IdOf(i)));
-    return S_OK;
+    return Record(Make("SubscriberInformationChange", IdOf(i)));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnReadyStateChange(IMbnInterface* i)
 {
-    SinkEvent event = Make("ReadyStateChange", IdOf(i));
-    MBN_READY_STATE state = MBN_READY_STATE_OFF;
-    event.status = i->GetReadyState(&state);
-    event.number = static_cast<ULONG>(state);
-    Record(event);
-    return S_OK;
+    return Record(
+        WithState(Make("ReadyStateChange", IdOf(i)), i, &IMbnInterface::GetReadyState, MBN_READY_STATE_OFF));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnEmergencyModeChange(IMbnInterface* i)
 {
@@ -240,8 +213,7 @@ HRESULT STDMETHODCALLTYPE TestSink::OnEmergencyModeChange(IMbnInterface* i)
     VARIANT_BOOL on = VARIANT_FALSE;
     event.status = i->InEmergencyMode(&on);
     event.number = static_cast<ULONG>(on == VARIANT_TRUE);
-    Record(event);
-    return S_OK;
+    return Record(event);
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnHomeProviderAvailable(IMbnInterface* i)
 {
@@ -254,33 +226,27 @@ HRESULT STDMETHODCALLTYPE TestSink::OnHomeProviderAvailable(IMbnInterface* i)
         SysFreeString(provider.providerID);
         SysFreeString(provider.providerName);
     }
-    Record(event);
-    return S_OK;
+    return Record(event);
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnPreferredProvidersChange(IMbnInterface* i)
 {
-    Record(Make("PreferredProvidersChange", IdOf(i)));
-    return S_OK;
+    return Record(Make("PreferredProvidersChange", IdOf(i)));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnSetPreferredProvidersComplete(IMbnInterface* i, ULONG id, HRESULT status)
 {
-    Record(Make("SetPreferredProvidersComplete", IdOf(i), status, id));
-    return S_OK;
+    return Record(Make("SetPreferredProvidersComplete", IdOf(i), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnScanNetworkComplete(IMbnInterface* i, ULONG id, HRESULT status)
 {
-    Record(Make("ScanNetworkComplete", IdOf(i), status, id));
-    return S_OK;
+    return Record(Make("ScanNetworkComplete", IdOf(i), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnConnectComplete(IMbnConnection* c, ULONG id, HRESULT status)
 {
-    Record(Make("ConnectComplete", IdOf(c), status, id));
-    return S_OK;
+    return Record(Make("ConnectComplete", IdOf(c), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnDisconnectComplete(IMbnConnection* c, ULONG id, HRESULT status)
 {
-    Record(Make("DisconnectComplete", IdOf(c), status, id));
-    return S_OK;
+    return Record(Make("DisconnectComplete", IdOf(c), status, id));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnConnectStateChange(IMbnConnection* c)
 {
@@ -293,43 +259,28 @@ HRESULT STDMETHODCALLTYPE TestSink::OnConnectStateChange(IMbnConnection* c)
         event.data = Narrow(profile);
         SysFreeString(profile);
     }
-    Record(event);
-    return S_OK;
+    return Record(event);
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnVoiceCallStateChange(IMbnConnection* c)
 {
-    SinkEvent event = Make("VoiceCallStateChange", IdOf(c));
-    MBN_VOICE_CALL_STATE state = MBN_VOICE_CALL_STATE_NONE;
-    event.status = c->GetVoiceCallState(&state);
-    event.number = static_cast<ULONG>(state);
-    Record(event);
-    return S_OK;
+    return Record(WithState(Make("VoiceCallStateChange", IdOf(c)), c, &IMbnConnection::GetVoiceCallState,
+                            MBN_VOICE_CALL_STATE_NONE));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnRegisterModeAvailable(IMbnRegistration* r)
 {
-    SinkEvent event = Make("RegisterModeAvailable", "");
-    MBN_REGISTER_MODE mode = MBN_REGISTER_MODE_NONE;
-    event.status = r->GetRegisterMode(&mode);
-    event.number = static_cast<ULONG>(mode);
-    Record(event);
-    return S_OK;
+    return Record(
+        WithState(Make("RegisterModeAvailable", ""), r, &IMbnRegistration::GetRegisterMode, MBN_REGISTER_MODE_NONE));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnRegisterStateChange(IMbnRegistration* r)
 {
-    SinkEvent event = Make("RegisterStateChange", "");
-    MBN_REGISTER_STATE state = MBN_REGISTER_STATE_NONE;
-    event.status = r->GetRegisterState(&state);
-    event.number = static_cast<ULONG>(state);
-    Record(event);
-    return S_OK;
+    return Record(
+        WithState(Make("RegisterStateChange", ""), r, &IMbnRegistration::GetRegisterState, MBN_REGISTER_STATE_NONE));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnPacketServiceStateChange(IMbnRegistration*)
 {
-    Record(Make("PacketServiceStateChange", ""));
-    return S_OK;
+    return Record(Make("PacketServiceStateChange", ""));
 }
 HRESULT STDMETHODCALLTYPE TestSink::OnSetRegisterModeComplete(IMbnRegistration*, ULONG id, HRESULT status)
 {
-    Record(Make("SetRegisterModeComplete", "", status, id));
-    return S_OK;
+    return Record(Make("SetRegisterModeComplete", "", status, id));
 }

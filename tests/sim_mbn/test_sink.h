@@ -74,7 +74,7 @@ public:
 
 private:
     ~TestSink() = default;
-    void Record(SinkEvent event);
+    HRESULT Record(SinkEvent event);  // S_OK, what every handler answers
 
     std::atomic<ULONG> m_refs{1};
     mutable std::mutex m_mutex;

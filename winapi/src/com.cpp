@@ -214,21 +214,41 @@ size_t ElementCount(SAFEARRAY* psa)
     return count;
 }
 
-bool ElementOffset(SAFEARRAY* psa, const LONG* indices, size_t& offset)
+// The element at `indices`, or null when they are out of bounds.
+char* ElementSlot(SAFEARRAY* psa, const LONG* indices)
 {
     size_t stride = 1;
-    offset = 0;
+    size_t offset = 0;
     for (UINT d = 0; d < psa->cDims; ++d) {
         const SAFEARRAYBOUND& bound = Bound(psa, d);
         const long long relative = static_cast<long long>(indices[d]) - bound.lLbound;
         if (relative < 0 || relative >= static_cast<long long>(bound.cElements)) {
-            return false;
+            return nullptr;
         }
         offset += static_cast<size_t>(relative) * stride;
         stride *= bound.cElements;
     }
-    offset *= psa->cbElements;
-    return true;
+    return static_cast<char*>(psa->pvData) + offset * psa->cbElements;
+}
+
+// A copy of an element's BSTR (null stays null); false when out of memory.
+bool CopyBstr(BSTR source, BSTR& copy)
+{
+    copy = source == nullptr ? nullptr : SysAllocStringLen(source, SysStringLen(source));
+    return source == nullptr || copy != nullptr;
+}
+
+// The bounds of dimension nDim (counted from 1) for the bound getters.
+HRESULT DimensionBound(SAFEARRAY* psa, UINT nDim, const LONG* out, const SAFEARRAYBOUND** bound)
+{
+    if (psa == nullptr || out == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (nDim < 1 || nDim > psa->cDims) {
+        return DISP_E_BADINDEX;
+    }
+    *bound = &Bound(psa, nDim - 1);
+    return S_OK;
 }
 
 }  // namespace
@@ -341,27 +361,22 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* psa)
 
 HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound)
 {
-    if (psa == nullptr || plLbound == nullptr) {
-        return E_INVALIDARG;
+    const SAFEARRAYBOUND* bound = nullptr;
+    const HRESULT hr = DimensionBound(psa, nDim, plLbound, &bound);
+    if (SUCCEEDED(hr)) {
+        *plLbound = bound->lLbound;
     }
-    if (nDim < 1 || nDim > psa->cDims) {
-        return DISP_E_BADINDEX;
-    }
-    *plLbound = Bound(psa, nDim - 1).lLbound;
-    return S_OK;
+    return hr;
 }
 
 HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound)
 {
-    if (psa == nullptr || plUbound == nullptr) {
-        return E_INVALIDARG;
+    const SAFEARRAYBOUND* bound = nullptr;
+    const HRESULT hr = DimensionBound(psa, nDim, plUbound, &bound);
+    if (SUCCEEDED(hr)) {
+        *plUbound = static_cast<LONG>(static_cast<long long>(bound->lLbound) + bound->cElements - 1);
     }
-    if (nDim < 1 || nDim > psa->cDims) {
-        return DISP_E_BADINDEX;
-    }
-    const SAFEARRAYBOUND& bound = Bound(psa, nDim - 1);
-    *plUbound = static_cast<LONG>(static_cast<long long>(bound.lLbound) + bound.cElements - 1);
-    return S_OK;
+    return hr;
 }
 
 UINT SafeArrayGetDim(SAFEARRAY* psa)
@@ -388,20 +403,15 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv)
     if (psa == nullptr || rgIndices == nullptr) {
         return E_INVALIDARG;
     }
-    size_t offset = 0;
-    if (!ElementOffset(psa, rgIndices, offset)) {
+    char* slot = ElementSlot(psa, rgIndices);
+    if (slot == nullptr) {
         return DISP_E_BADINDEX;
     }
-    char* slot = static_cast<char*>(psa->pvData) + offset;
     const VARTYPE vt = BlockOf(psa)->vt;
     if (vt == VT_BSTR) {
         BSTR copy = nullptr;
-        if (pv != nullptr) {
-            BSTR source = static_cast<BSTR>(pv);
-            copy = SysAllocStringLen(source, SysStringLen(source));
-            if (copy == nullptr) {
-                return E_OUTOFMEMORY;
-            }
+        if (!CopyBstr(static_cast<BSTR>(pv), copy)) {
+            return E_OUTOFMEMORY;
         }
         BSTR* target = reinterpret_cast<BSTR*>(slot);
         SysFreeString(*target);
@@ -430,16 +440,14 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv)
     if (psa == nullptr || rgIndices == nullptr || pv == nullptr) {
         return E_INVALIDARG;
     }
-    size_t offset = 0;
-    if (!ElementOffset(psa, rgIndices, offset)) {
+    char* slot = ElementSlot(psa, rgIndices);
+    if (slot == nullptr) {
         return DISP_E_BADINDEX;
     }
-    char* slot = static_cast<char*>(psa->pvData) + offset;
     const VARTYPE vt = BlockOf(psa)->vt;
     if (vt == VT_BSTR) {
-        BSTR source = *reinterpret_cast<BSTR*>(slot);
-        BSTR copy = source == nullptr ? nullptr : SysAllocStringLen(source, SysStringLen(source));
-        if (source != nullptr && copy == nullptr) {
+        BSTR copy = nullptr;
+        if (!CopyBstr(*reinterpret_cast<BSTR*>(slot), copy)) {
             return E_OUTOFMEMORY;
         }
         *static_cast<BSTR*>(pv) = copy;

@@ -36,7 +36,10 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     return event;
 }
 
-BOOL SetEvent(HANDLE handle)
+namespace {
+
+// Sets or clears the event's state; FALSE with ERROR_INVALID_HANDLE for anything but an event.
+BOOL ChangeEvent(HANDLE handle, bool signal)
 {
     Event* event = AsEvent(handle);
     if (event == nullptr) {
@@ -44,25 +47,25 @@ BOOL SetEvent(HANDLE handle)
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(event->mutex);
-    event->signalled = true;
-    if (event->manualReset) {
+    event->signalled = signal;
+    if (signal && event->manualReset) {
         event->cond.notify_all();
-    } else {
+    } else if (signal) {
         event->cond.notify_one();
     }
     return TRUE;
 }
 
+}  // namespace
+
+BOOL SetEvent(HANDLE handle)
+{
+    return ChangeEvent(handle, true);
+}
+
 BOOL ResetEvent(HANDLE handle)
 {
-    Event* event = AsEvent(handle);
-    if (event == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> lock(event->mutex);
-    event->signalled = false;
-    return TRUE;
+    return ChangeEvent(handle, false);
 }
 
 // Waits in real time: only Sleep goes through the simulated clock.

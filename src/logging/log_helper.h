@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "portability/portability.h"
 

@@ -29,13 +29,6 @@ TEST_F(ServiceObject, StartsWithEverythingClearAndAnOpenEmptyQueue)
     EXPECT_EQ(WaitForSingleObject(service->m_hStopEvent, 0), WAIT_TIMEOUT);
 }
 
-TEST_F(ServiceObject, EveryThreadGetsTheSameObject)
-{
-    CHalvexService* first = CHalvexService::GetInstance();
-    auto other = std::async(std::launch::async, [] { return CHalvexService::GetInstance(); });
-    EXPECT_EQ(other.get(), first);
-}
-
 TEST_F(ServiceObject, PostsGoThroughTheQueueWithTheRemovalInFront)
 {
     CHalvexService* service = CHalvexService::GetInstance();

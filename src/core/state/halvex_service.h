@@ -5,12 +5,31 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
 #include "core/state/task_queue.h"
 
 struct ModuleConfig;
+
+// A flag shared between threads: a plain byte in the original design, an atomic
+// with relaxed ordering here (the same behaviour without a data race). No other
+// data is published through these flags, so no stronger ordering is needed.
+class SharedFlag {
+public:
+    SharedFlag& operator=(bool value)
+    {
+        store(value);
+        return *this;
+    }
+    operator bool() const { return load(); }
+    void store(bool value, std::memory_order order = std::memory_order_relaxed) { m_value.store(value, order); }
+    bool load(std::memory_order order = std::memory_order_relaxed) const { return m_value.load(order); }
+
+private:
+    std::atomic<bool> m_value{false};
+};
 
 class CHalvexService {
 public:
@@ -25,17 +44,15 @@ public:
     // Finds the configuration entry of this machine (defined with the platform code).
     static bool VerifyPlatform(ModuleConfig& config);
 
-    // Flags shared between threads. Plain bytes in the original design; atomics
-    // with relaxed ordering here: the same behaviour without a data race.
-    std::atomic<bool> m_bPowerEventRegistered{false};
-    std::atomic<bool> m_bServiceInited{false};
-    std::atomic<bool> m_bStopRequested{false};
-    std::atomic<bool> m_bDeviceRemoved{false};
-    std::atomic<bool> m_bSuspended{false};
+    SharedFlag m_bPowerEventRegistered;
+    SharedFlag m_bServiceInited;
+    SharedFlag m_bStopRequested;
+    SharedFlag m_bDeviceRemoved;
+    SharedFlag m_bSuspended;
     int32_t m_nOpenRetryCount = 0;
     bool m_bATServiceOpened = false;
     char m_szInterfaceId[260] = {};
-    std::atomic<bool> m_bTaskThreadRunning{false};
+    SharedFlag m_bTaskThreadRunning;
     std::thread m_taskThread;
     HANDLE m_hStopEvent = nullptr;
     CRITICAL_SECTION m_csStopEvent;

@@ -2,11 +2,6 @@
 
 TaskDataInfo::TaskDataInfo(TaskId id) : pData(new uint8_t[1]{id}), nLength(1), nOffset(0), nCapacity(1) {}
 
-TaskDataInfo::~TaskDataInfo()
-{
-    delete[] pData;
-}
-
 bool CTaskQueue::Push(const std::shared_ptr<TaskDataInfo>& record, bool toBack)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -92,4 +87,10 @@ uint32_t CTaskQueue::Count()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_nCount;
+}
+
+uint32_t CTaskQueue::Waiters()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nWaiters;
 }

@@ -14,16 +14,13 @@ constexpr TaskId TASK_ID_SUPRISE_REMOVE = 1;  // the modem went away; queued at 
 
 // One task: a one-byte buffer holding the task id. The stop marker has no buffer.
 struct TaskDataInfo {
-    uint8_t* pData = nullptr;
+    std::unique_ptr<uint8_t[]> pData;
     uint32_t nLength = 0;
     uint32_t nOffset = 0;
     uint32_t nCapacity = 0;
 
     TaskDataInfo() = default;
     explicit TaskDataInfo(TaskId id);
-    ~TaskDataInfo();
-    TaskDataInfo(const TaskDataInfo&) = delete;
-    TaskDataInfo& operator=(const TaskDataInfo&) = delete;
 
     bool IsStopMarker() const { return pData == nullptr; }
     TaskId Id() const { return pData[nOffset]; }
@@ -48,6 +45,8 @@ public:
 
     // Number of waiting records (for the worker's logs and for tests).
     uint32_t Count();
+    // Number of threads blocked in Pop.
+    uint32_t Waiters();
 
 private:
     void DropAllLocked();

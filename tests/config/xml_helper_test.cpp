@@ -110,45 +110,28 @@ TEST_F(ConfigLoaderTest, BuildsOneEntryPerModuleInDocumentOrder)
     EXPECT_THAT(LoaderMessages(), ElementsAre("i :   xml size = 4"));
 }
 
-TEST_F(ConfigLoaderTest, MethodCarriesOverWithinAProjectOnly)
+TEST_F(ConfigLoaderTest, MethodCarriesOverWithinAProjectWhileManufacturerIsPerProcessor)
 {
     WriteConfig("<c><project name=\"A\">"
-                "<processor><module method=\"all band\">" + Dpr("LTE") + "</module>"
+                "<processor manufacturer=\"Intel\"><module method=\"all band\">" + Dpr("LTE") + "</module>"
                 "<module>" + Dpr("GSM") + "</module></processor>"
                 "<processor><module>" + Dpr("GSM") + "</module>"
-                "<module method=\"single band\">" + Dpr("LTE", 1) + "</module>"
-                "<module>" + Dpr("LTE", 2) + "</module></processor>"
-                "</project>"
-                "<project name=\"B\"><processor><module>" + Dpr("LTE") + "</module></processor></project></c>");
-
-    ASSERT_TRUE(XMLHelper::ParseXMLContent());
-
-    std::vector<std::string> methods;
-    for (const auto& entry : List()) {
-        methods.push_back(entry.method);
-    }
-    // Carried across processors of the project, replaced by a later method,
-    // and empty again for the next project's first module.
-    EXPECT_THAT(methods, ElementsAre("all band", "all band", "all band", "single band", "single band", ""));
-}
-
-TEST_F(ConfigLoaderTest, ManufacturerIsResetForEveryProcessor)
-{
-    WriteConfig("<c><project name=\"A\">"
-                "<processor manufacturer=\"Intel\"><module>" + Dpr("LTE") + "</module></processor>"
-                "<processor><module>" + Dpr("LTE") + "</module></processor>"
-                "<processor manufacturer=\"\"><module>" + Dpr("LTE") + "</module></processor>"
+                "<module method=\"single band\">" + Dpr("LTE", 1) + "</module></processor>"
+                "<processor manufacturer=\"\"><module>" + Dpr("LTE", 2) + "</module></processor>"
                 "</project>"
                 "<project name=\"B\"><processor manufacturer=\"AMD\"><module>" + Dpr("LTE") +
                 "</module></processor></project></c>");
 
     ASSERT_TRUE(XMLHelper::ParseXMLContent());
 
-    ASSERT_EQ(List().size(), 4u);
-    EXPECT_EQ(List()[0].manufacturer, "Intel");
-    EXPECT_EQ(List()[1].manufacturer, "");
-    EXPECT_EQ(List()[2].manufacturer, "");
-    EXPECT_EQ(List()[3].manufacturer, "AMD");
+    std::vector<std::string> entries;
+    for (const auto& entry : List()) {
+        entries.push_back(entry.method + "/" + entry.manufacturer);
+    }
+    // The method is carried across processors of the project, replaced by a later
+    // one, and empty again for the next project's first module.
+    EXPECT_THAT(entries, ElementsAre("all band/Intel", "all band/Intel", "all band/", "single band/",
+                                     "single band/", "/AMD"));
 }
 
 TEST_F(ConfigLoaderTest, MissingAttributesTakeDefaultsAndNumbersAreReadLikePercentD)
@@ -231,66 +214,71 @@ TEST_F(ConfigLoaderTest, OnlyTheFirstElementOfALevelNeedsItsName)
     EXPECT_THAT(LoaderMessages(), ElementsAre("e :   can not find name attr", "i :   xml size = 4"));
 }
 
-TEST_F(ConfigLoaderTest, ProjectWithoutProcessorIsPassedOver)
+// A gap in the structure passes over the rest of its level; what was read stays.
+struct StructureGap {
+    const char* name;
+    std::string xml;
+    std::vector<std::string> entries;  // "project/band/method" of each entry
+    const char* error;
+};
+
+void PrintTo(const StructureGap& gap, std::ostream* out)
 {
-    WriteConfig("<c><project name=\"A\"><processor><module>" + Dpr("LTE") + "</module></processor></project>"
-                "<project name=\"B\"><cpu><module>" + Dpr("LTE") + "</module></cpu></project>"
-                "<project name=\"C\"><processor><module>" + Dpr("LTE") + "</module></processor></project></c>");
+    *out << gap.name;
+}
+
+class ConfigStructureTest : public ConfigLoaderTest, public ::testing::WithParamInterface<StructureGap> {};
+
+TEST_P(ConfigStructureTest, PassesOverTheRestOfTheLevelAndLogsIt)
+{
+    WriteConfig("<c>" + GetParam().xml + "</c>");
 
     EXPECT_TRUE(XMLHelper::ParseXMLContent());
 
-    EXPECT_THAT(Projects(List()), ElementsAre("A", "C"));
-    EXPECT_THAT(LoaderMessages(),
-                ElementsAre("e :   can not find processor child element", "i :   xml size = 2"));
+    std::vector<std::string> entries;
+    for (const auto& entry : List()) {
+        entries.push_back(entry.projectName + "/" + std::to_string(entry.dprs.at(0).band) + "/" + entry.method);
+    }
+    EXPECT_EQ(entries, GetParam().entries);
+    EXPECT_THAT(LoaderMessages(), ElementsAre(std::string("e :   ") + GetParam().error,
+                                              "i :   xml size = " + std::to_string(entries.size())));
 }
 
-TEST_F(ConfigLoaderTest, ProcessorWithoutModuleEndsItsProject)
+std::string Project(const std::string& name, const std::string& body)
 {
-    WriteConfig("<c><project name=\"A\">"
-                "<processor manufacturer=\"Intel\"><module>" + Dpr("LTE", 1) + "</module><module>" + Dpr("LTE", 2) +
-                "</module></processor>"
-                "<processor manufacturer=\"AMD\"><dpr mode=\"LTE\"/></processor>"
-                "<processor><module>" + Dpr("LTE", 3) + "</module></processor>"
-                "</project>"
-                "<project name=\"B\"><processor><module>" + Dpr("LTE", 4) + "</module></processor></project></c>");
-
-    EXPECT_TRUE(XMLHelper::ParseXMLContent());
-
-    // The first processor's entries stay; the third processor is not read.
-    ASSERT_EQ(List().size(), 3u);
-    EXPECT_EQ(List()[0].dprs[0].band, 1);
-    EXPECT_EQ(List()[1].dprs[0].band, 2);
-    EXPECT_EQ(List()[2].projectName, "B");
-    EXPECT_THAT(LoaderMessages(), ElementsAre("e :   can not find module child element", "i :   xml size = 3"));
+    return "<project name=\"" + name + "\">" + body + "</project>";
 }
 
-TEST_F(ConfigLoaderTest, ModuleWithoutDprEndsItsProcessor)
+std::string Processor(const std::string& body)
 {
-    WriteConfig("<c><project name=\"A\">"
-                "<processor><module>" + Dpr("LTE", 1) + "</module><module method=\"m\"/><module>" + Dpr("LTE", 2) +
-                "</module></processor>"
-                "<processor><module>" + Dpr("LTE", 3) + "</module></processor>"
-                "</project></c>");
-
-    EXPECT_TRUE(XMLHelper::ParseXMLContent());
-
-    ASSERT_EQ(List().size(), 2u);
-    EXPECT_EQ(List()[0].dprs[0].band, 1);
-    EXPECT_EQ(List()[1].dprs[0].band, 3);
-    // The passed-over module's method still became the project's current one.
-    EXPECT_EQ(List()[1].method, "m");
-    EXPECT_THAT(LoaderMessages(), ElementsAre("e :   can not find dpr child element", "i :   xml size = 2"));
+    return "<processor>" + body + "</processor>";
 }
 
-TEST_F(ConfigLoaderTest, OnlyProjectWithoutNameGivesSizeZero)
+std::string Module(int band, const std::string& method = "")
 {
-    WriteConfig("<c><project><processor><module>" + Dpr("LTE") + "</module></processor></project></c>");
-
-    EXPECT_TRUE(XMLHelper::ParseXMLContent());
-
-    EXPECT_TRUE(List().empty());
-    EXPECT_THAT(LoaderMessages(), ElementsAre("e :   can not find name attr", "i :   xml size = 0"));
+    return "<module" + (method.empty() ? std::string() : " method=\"" + method + "\"") + ">" + Dpr("LTE", band) +
+           "</module>";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Gaps, ConfigStructureTest,
+    ::testing::Values(
+        StructureGap{"ProjectWithoutProcessor",
+                     Project("A", Processor(Module(1))) + Project("B", "<cpu>" + Module(2) + "</cpu>") +
+                         Project("C", Processor(Module(3))),
+                     {"A/1/", "C/3/"}, "can not find processor child element"},
+        // The first processor's entries stay; the third processor is not read.
+        StructureGap{"ProcessorWithoutModuleEndsItsProject",
+                     Project("A", Processor(Module(1) + Module(2)) + Processor(Dpr("LTE")) + Processor(Module(3))) +
+                         Project("B", Processor(Module(4))),
+                     {"A/1/", "A/2/", "B/4/"}, "can not find module child element"},
+        // The passed-over module's method still becomes the project's current one.
+        StructureGap{"ModuleWithoutDprEndsItsProcessor",
+                     Project("A", Processor(Module(1) + "<module method=\"m\"/>" + Module(2)) + Processor(Module(3))),
+                     {"A/1/", "A/3/m"}, "can not find dpr child element"},
+        StructureGap{"OnlyProjectWithoutName", "<project>" + Processor(Module(1)) + "</project>", {},
+                     "can not find name attr"}),
+    [](const ::testing::TestParamInfo<StructureGap>& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigLoaderTest, RootWithoutProjectOrDocumentWithoutElementFails)
 {

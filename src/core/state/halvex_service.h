@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "core/state/task_queue.h"
@@ -24,6 +25,9 @@ public:
 
     // Finds the configuration entry of this machine (defined with the platform code).
     static bool VerifyPlatform(ModuleConfig& config);
+    // The modem's interface id, "IfOperStatusDormant" while its adapter is
+    // dormant, or empty (defined with the discovery code).
+    static std::string GetMbimInterfaceID();
 
     // Flags shared between threads. Plain bytes in the original design; atomics
     // with relaxed ordering here: the same behaviour without a data race.

@@ -37,11 +37,12 @@ protected:
     }
     sim::Network& network() { return machine().network(); }
     std::string modemId() { return machine().mbn().InterfaceId(); }
-    // A mobile-broadband adapter named kOther, appended to the list.
-    void AddOtherWwan(const std::string& deviceInstanceId, uint32_t ifType = sim::Network::kIfTypeWwan)
+    // A mobile-broadband adapter named kOther, appended to the list; returns
+    // the path of its class subkey.
+    std::string AddOtherWwan(const std::string& deviceInstanceId)
     {
-        network().AddAdapter({kOther, ifType, sim::Network::kStatusUp, true, "other"});
-        network().AddClassEntry(kOther, deviceInstanceId);
+        network().AddAdapter({kOther, sim::Network::kIfTypeWwan, sim::Network::kStatusUp, true, "other"});
+        return network().AddClassEntry(kOther, deviceInstanceId);
     }
 };
 
@@ -85,8 +86,7 @@ TEST_F(DiscoveryTest, ModemWithoutIpv4BindingIsNotFound)
 
 TEST_F(DiscoveryTest, SubkeyWithoutDeviceInstanceIdIsPassedOver)
 {
-    network().AddAdapter({kOther, sim::Network::kIfTypeWwan, sim::Network::kStatusUp, true, "other"});
-    network().AddClassEntry(kOther, "");
+    AddOtherWwan("");
     network().AddClassEntry(kOther, "USB\\VID_4B6E&PID_0E83");
     network().SetModemPosition(1);
     EXPECT_EQ(discovery::GetMbimInterfaceID(), kOther);
@@ -99,11 +99,9 @@ TEST_F(DiscoveryTest, ValuesOfTheBufferSize)
 {
     auto& registry = machine().registry();
     const std::string filler(256, 'x');
-    const std::string unrelated = network().AddClassEntry("", "USB\\VID_4B6E&PID_0E81");
-    registry.SetRaw(unrelated, "NetCfgInstanceId", REG_SZ, {filler.begin(), filler.end()});
+    registry.SetRaw(network().AddClassEntry("", ""), "NetCfgInstanceId", REG_SZ, {filler.begin(), filler.end()});
     network().SetModemAdapter(sim::Network::kStatusUp, false);
-    network().AddAdapter({kOther, sim::Network::kIfTypeWwan, sim::Network::kStatusUp, true, "other"});
-    const std::string other = network().AddClassEntry(kOther, "");
+    const std::string other = AddOtherWwan("");
     const std::string id = std::string(256 - 9, 'a') + "4b6e_0e82";
     registry.SetRaw(other, "DeviceInstanceID", REG_BINARY, {id.begin(), id.end()});
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "core/state/task_queue.h"
@@ -43,6 +44,9 @@ public:
 
     // Finds the configuration entry of this machine (defined with the platform code).
     static bool VerifyPlatform(ModuleConfig& config);
+    // The modem's interface id, "IfOperStatusDormant" while its adapter is
+    // dormant, or empty (defined with the discovery code).
+    static std::string GetMbimInterfaceID();
 
     SharedFlag m_bPowerEventRegistered;
     SharedFlag m_bServiceInited;

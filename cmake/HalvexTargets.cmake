@@ -5,8 +5,7 @@ function(halvex_warnings target)
   if(_type STREQUAL "INTERFACE_LIBRARY")
     return()
   endif()
-  # Fixed-size text buffers cut long texts on purpose (paths of 260, messages of 1024).
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror $<$<CXX_COMPILER_ID:GNU>:-Wno-format-truncation>)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
 
 # halvex_library(<name> SOURCES ... [DEPS ...])

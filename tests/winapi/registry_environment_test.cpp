@@ -50,7 +50,6 @@ TEST_F(RegistryCalls, OpenAndQueryFollowTheWindowsResults)
     EXPECT_EQ(RegOpenKeyExA(parent, "Logs", 0, KEY_READ, &child), ERROR_SUCCESS);
     RegCloseKey(child);
     RegCloseKey(parent);
-    EXPECT_EQ(registry.Subkeys("SOFTWARE"), std::vector<std::string>{"Vendor"});
 }
 
 TEST_F(RegistryCalls, EnvironmentNamesIgnoreCase)

@@ -9,6 +9,8 @@
 #include "logging/log_helper.h"
 #include "machine_fixture.h"
 
+using testing::EndsWith;
+
 namespace {
 
 constexpr std::time_t kNow = 1700000000;
@@ -17,6 +19,18 @@ constexpr uint64_t kMiB = 1048576;
 constexpr const char* kFolder = "C:\\Logs";
 const std::string kEntry = "h : + LogHelper::DeleteFileWhileExceedMaxSizeAndTime";
 const std::string kExit = "h : - LogHelper::DeleteFileWhileExceedMaxSizeAndTime";
+const std::string kNoPattern = "i :   no search pattern fits the log folder, nothing deleted";
+
+std::string Log(const std::string& suffix)
+{
+    return "varnick_dpr_service_log_" + suffix;
+}
+
+struct AgedFile {
+    std::string name;
+    uint64_t size;
+    std::time_t age;
+};
 
 class Retention : public MachineTest {
 protected:
@@ -27,28 +41,13 @@ protected:
         LogHelper::Init();
     }
 
-    // A sparse file of the given size whose creation time lies ageSeconds before now.
-    void MakeFile(const std::string& path, uint64_t size, std::time_t ageSeconds)
+    // A sparse file whose creation time lies age seconds before now.
+    void MakeFile(const std::string& path, uint64_t size, std::time_t age)
     {
-        auto& fs = machine().fileSystem();
-        std::filesystem::resize_file(fs.WriteFile(path, ""), size);
-        fs.SetCreationTime(path, kNow - ageSeconds);
+        std::filesystem::resize_file(machine().fileSystem().WriteFile(path, ""), size);
+        machine().fileSystem().SetCreationTime(path, kNow - age);
     }
-
-    static std::string LogName(int n)
-    {
-        char name[64];
-        std::snprintf(name, sizeof(name), "varnick_dpr_service_log_%03d.log", n);
-        return name;
-    }
-
     std::vector<std::string> Remaining() { return machine().fileSystem().List(kFolder); }
-};
-
-struct AgedFile {
-    std::string name;
-    uint64_t size;
-    std::time_t age;
 };
 
 struct RetentionCase {
@@ -75,118 +74,104 @@ TEST_P(RetentionTable, DeletesWhatIsTooOldOrOverTheSizeLimit)
     EXPECT_EQ(Remaining(), GetParam().kept);
 }
 
-const std::string kPrefix = "varnick_dpr_service_log_";
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, RetentionTable,
     testing::Values(
-        // Exactly 90 days goes: the age must be strictly below; a negative age (clock set back) stays.
+        // Exactly 90 days goes (the age must be strictly below); a negative age stays.
         RetentionCase{"NinetyDays",
-                      {{kPrefix + "1.log", 10, 91 * kDay}, {kPrefix + "2.log", 10, 90 * kDay},
-                       {kPrefix + "3.log", 10, 90 * kDay - 1}, {kPrefix + "4.log", 10, -3600}},
-                      {kPrefix + "3.log", kPrefix + "4.log"}},
-        // The larger age (-3600) is the older one: it goes first and is enough.
-        RetentionCase{"FutureFiles", {{kPrefix + "1.log", 60 * kMiB, -7200}, {kPrefix + "2.log", 50 * kMiB, -3600}},
-                      {kPrefix + "1.log"}},
-        // 5 bytes over the limit: of two equally old files the larger goes first.
-        RetentionCase{"EqualAgeLargerFirst",
-                      {{kPrefix + "young.log", 100 * kMiB - 25, 10}, {kPrefix + "a.log", 10, 500},
-                       {kPrefix + "b.log", 20, 500}},
-                      {kPrefix + "a.log", kPrefix + "young.log"}},
-        RetentionCase{"EqualAgeAndSizeGreaterNameFirst",
-                      {{kPrefix + "young.log", 100 * kMiB - 35, 10}, {kPrefix + "a.log", 20, 500},
-                       {kPrefix + "b.log", 20, 500}},
-                      {kPrefix + "a.log", kPrefix + "young.log"}},
+                      {{Log("1.log"), 10, 91 * kDay}, {Log("2.log"), 10, 90 * kDay},
+                       {Log("3.log"), 10, 90 * kDay - 1}, {Log("4.log"), 10, -3600}},
+                      {Log("3.log"), Log("4.log")}},
+        // 5 bytes over: of equally old files the larger goes first, then the greater name.
+        RetentionCase{"EqualAges",
+                      {{Log("young.log"), 100 * kMiB - 45, 10}, {Log("a.log"), 20, 500}, {Log("b.log"), 20, 500},
+                       {Log("c.log"), 10, 500}},
+                      {Log("a.log"), Log("c.log"), Log("young.log")}},
         // Other names are neither counted nor deleted; rotated files and other cases match.
         RetentionCase{"OnlyTheServicesFiles",
-                      {{"other_log.log", 200 * kMiB, 100 * kDay}, {kPrefix + "1.txt", 10, 100 * kDay},
-                       {kPrefix + "2024-01-01_00.00.00.1.log", 10, 100 * kDay},
-                       {"VARNICK_DPR_SERVICE_LOG_UPPER.LOG", 10, 100 * kDay}, {kPrefix + "young.log", 10, 60}},
-                      {"other_log.log", kPrefix + "1.txt", kPrefix + "young.log"}}),
+                      {{"other.log", 200 * kMiB, 100 * kDay}, {Log("1.txt"), 10, 100 * kDay},
+                       {Log("2.1.log"), 10, 100 * kDay}, {"VARNICK_DPR_SERVICE_LOG_3.LOG", 10, 100 * kDay},
+                       {Log("young.log"), 10, 60}},
+                      {"other.log", Log("1.txt"), Log("young.log")}}),
     [](const testing::TestParamInfo<RetentionCase>& info) { return std::string(info.param.title); });
 
 class RetentionBySize : public Retention, public testing::WithParamInterface<std::pair<int, int>> {};
-
-TEST_P(RetentionBySize, OldestGoFirstUntilTheRestHoldLessThan100MiB)
-{
-    const auto [count, kept] = GetParam();
-    for (int n = 0; n < count; ++n) {  // file n is n hours old
-        MakeFile(std::string(kFolder) + "\\" + LogName(n), kMiB, 3600 * n);
-    }
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder);
-
-    std::vector<std::string> expectedFiles;
-    for (int n = 0; n < kept; ++n) {
-        expectedFiles.push_back(LogName(n));
-    }
-    std::vector<std::string> expectedLines{kEntry};
-    for (int n = count - 1; n >= kept; --n) {
-        expectedLines.push_back("i :   delete " + LogName(n) + ". item.size = 1048576");
-    }
-    expectedLines.push_back(kExit);
-    EXPECT_EQ(Remaining(), expectedFiles);
-    EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(), expectedLines);
-}
 
 // Ten young files stay; exactly 100 MiB deletes the oldest; 120 MiB keep 99.
 INSTANTIATE_TEST_SUITE_P(Counts, RetentionBySize,
                          testing::Values(std::make_pair(10, 10), std::make_pair(100, 99), std::make_pair(120, 99)));
 
-TEST_F(Retention, AFolderWithoutFilesOrWithoutAPatternDeletesNothingAround)
+TEST_P(RetentionBySize, OldestGoFirstUntilTheRestHoldLessThan100MiB)
 {
-    MakeFile("C:\\" + kPrefix + "old.log", 10, 100 * kDay);
-    std::filesystem::create_directories(machine().fileSystem().HostPath(kFolder) + "/" + kPrefix + "dir.log");
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime("C:\\Nowhere");
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder);  // a matching folder is no log file
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime("");  // a folder that did not fit
+    const auto [count, kept] = GetParam();
+    std::vector<std::string> keptFiles;
+    std::vector<std::string> lines{kEntry};
+    for (int n = count - 1; n >= 0; --n) {  // file n is n hours old
+        char name[16];
+        std::snprintf(name, sizeof(name), "%03d.log", n);
+        MakeFile(std::string(kFolder) + "\\" + Log(name), kMiB, 3600 * n);
+        if (n < kept) {
+            keptFiles.insert(keptFiles.begin(), Log(name));
+        } else {
+            lines.push_back("i :   delete " + Log(name) + ". item.size = 1048576");
+        }
+    }
+    lines.push_back(kExit);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder);
+    EXPECT_EQ(Remaining(), keptFiles);
+    EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(), lines);
+}
 
-    EXPECT_TRUE(machine().fileSystem().Exists("C:\\" + kPrefix + "old.log"));
-    EXPECT_EQ(Remaining(), std::vector<std::string>{kPrefix + "dir.log"});
+TEST_F(Retention, AMissingFolderAFolderEntryOrNoFolderDeletesNothing)
+{
+    MakeFile("C:\\" + Log("old.log"), 10, 100 * kDay);
+    std::filesystem::create_directories(machine().fileSystem().HostPath(kFolder) + "/" + Log("dir.log"));
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime("C:\\Nowhere");
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime("");  // what a folder that does not fit leaves
+
+    EXPECT_TRUE(machine().fileSystem().Exists("C:\\" + Log("old.log")));
+    EXPECT_EQ(Remaining(), std::vector<std::string>{Log("dir.log")});
     EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(),
-              (std::vector<std::string>{kEntry, kExit, kEntry, kExit, kEntry,
-                                        "i :   no search pattern fits the log folder, nothing deleted", kExit}));
+              (std::vector<std::string>{kEntry, kExit, kEntry, kExit, kEntry, kNoPattern, kExit}));
 }
 
 TEST_F(Retention, ALongProgramDataOpensNoLogAndDeletesNothing)
 {
-    // The folder fits in MAX_PATH, its search pattern and the log file's path do not;
-    // cut, the pattern would end in "varnick_dpr_service_log_*".
+    // The folder fits in MAX_PATH; cut, its pattern would end in "varnick_dpr_service_log_*".
     const std::string programData = "C:\\" + std::string(98, 'p') + "\\" + std::string(98, 'q');
     const std::string folder = programData + "\\Varnick Wireless Inc\\DPR Service";
-    ASSERT_EQ(folder.size() + 30, 263u);
-    MakeFile(folder + "\\" + kPrefix + "x", 10, 100 * kDay);
-    MakeFile(folder + "\\" + kPrefix + "y.log", 10, 100 * kDay);
+    ASSERT_EQ(folder.size() + std::string("\\varnick_dpr_service_log_*.log").size(), MAX_PATH + 3u);
+    MakeFile(folder + "\\" + Log("x"), 10, 100 * kDay);
+    MakeFile(folder + "\\" + Log("y.log"), 10, 100 * kDay);
 
     machine().environment().Set("programdata", programData);
     LogHelper::RunLogRetention();
-    LogHelper::Init();  // the new logger's file would not fit either
+    LogHelper::Init();  // the log file's path does not fit either
     LogHelper::Log(LOG_LEVEL_INFO, "F", "nowhere");
 
-    EXPECT_EQ(machine().fileSystem().List(folder), (std::vector<std::string>{kPrefix + "x", kPrefix + "y.log"}));
+    EXPECT_EQ(machine().fileSystem().List(folder), (std::vector<std::string>{Log("x"), Log("y.log")}));
     machine().environment().Set("programdata", "C:\\ProgramData");
-    EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(),
-              (std::vector<std::string>{kEntry, "i :   no search pattern fits the log folder, nothing deleted", kExit}));
+    EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(), (std::vector<std::string>{kEntry, kNoPattern, kExit}));
 }
 
 TEST_F(Retention, RunLogRetentionPrunesTheServicesFolderOnItsOwnThreadAndSparesTheOpenLog)
 {
     auto& fs = machine().fileSystem();
     const std::string live = fs.List(testsupport::LogFolder()).at(0);
-    MakeFile(testsupport::LogFolder() + "\\" + kPrefix + "old.log", 10, 100 * kDay);
-    machine().clock().AdvanceWallTime(91 * kDay);  // the run's own log is old now too
+    MakeFile(testsupport::LogFolder() + "\\" + Log("old.log"), 10, 100 * kDay);
+    machine().clock().AdvanceWallTime(91 * kDay);  // the run's own log, created at start, is old now too
 
     LogHelper::RunLogRetention();
     LogHelper::Log(LOG_LEVEL_INFO, "F", "after the pass");
 
     auto payloads = testsupport::ShutdownAndReadLogPayloads();
-    EXPECT_EQ(fs.List(testsupport::LogFolder()), std::vector<std::string>{live});
+    EXPECT_EQ(fs.List(testsupport::LogFolder()), std::vector<std::string>{live});  // open: not deletable
     ASSERT_EQ(payloads.size(), 5u);
-    EXPECT_THAT(payloads[1], testing::EndsWith("i :   delete " + kPrefix + "old.log. item.size = 10"));
-    // The log's creation time is its start: found too old, it could not be deleted while open.
+    EXPECT_THAT(payloads[1], EndsWith("i :   delete " + Log("old.log. item.size = 10")));
     EXPECT_THAT(payloads[2], testing::HasSubstr("i :   delete " + live + ". item.size = "));
-    EXPECT_THAT(payloads[4], testing::EndsWith("i :   after the pass"));
-    // The pass ran on another thread than this one.
-    char tid[16];
+    EXPECT_THAT(payloads[4], EndsWith("i :   after the pass"));
+    char tid[16];  // the pass ran on a thread of its own
     std::snprintf(tid, sizeof(tid), "%08x", static_cast<unsigned>(GetCurrentThreadId()));
     EXPECT_NE(payloads[0].substr(0, 8), tid);
 }

@@ -149,10 +149,25 @@ TEST_F(Retention, ALongProgramDataOpensNoLogAndDeletesNothing)
     LogHelper::RunLogRetention();
     LogHelper::Init();  // the log file's path does not fit either
     LogHelper::Log(LOG_LEVEL_INFO, "F", "nowhere");
+    machine().environment().Set("programdata", "C:\\" + std::string(MAX_PATH, 'p'));
+    LogHelper::Init();  // nor does "programdata" itself
+    LogHelper::Log(LOG_LEVEL_INFO, "F", "nowhere");
 
     EXPECT_EQ(machine().fileSystem().List(folder), (std::vector<std::string>{Log("x"), Log("y.log")}));
+    EXPECT_FALSE(machine().fileSystem().Exists("C:\\Varnick Wireless Inc"));
     machine().environment().Set("programdata", "C:\\ProgramData");
     EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(), (std::vector<std::string>{kEntry, kNoPattern, kExit}));
+}
+
+TEST_F(Retention, AFileWhosePathDoesNotFitIsNotDeletedUnderACutName)
+{
+    const std::string folder = "C:\\" + std::string(100, 'a') + "\\" + std::string(115, 'b');
+    const std::string name = Log(std::string(40, 'n') + ".log");
+    const std::string cut = name.substr(0, MAX_PATH - 1 - folder.size() - 1);
+    MakeFile(folder + "\\" + name, 10, 100 * kDay);
+    MakeFile(folder + "\\" + cut, 10, 100 * kDay);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(folder.c_str());
+    EXPECT_EQ(machine().fileSystem().List(folder), (std::vector<std::string>{cut, name}));
 }
 
 TEST_F(Retention, RunLogRetentionPrunesTheServicesFolderOnItsOwnThreadAndSparesTheOpenLog)

@@ -141,8 +141,9 @@ std::string FileSystem::LibraryPath(const std::string& windowsPath)
     std::string host = HostPath(windowsPath);
     std::error_code ec;
     if (!host.empty() && !fs::exists(host, ec)) {
+        int64_t now = NowMilliseconds();
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_handedOut[host] = NowMilliseconds();
+        m_handedOut[host] = now;
     }
     return host;
 }

@@ -52,7 +52,7 @@ int64_t NowUnixSeconds()
 void LogHelper::RunLogRetention()
 {
     auto pass = std::async(std::launch::async, [] {
-        DeleteFileWhileExceedMaxSizeAndTime(LogFolder().c_str());  // an empty folder did not fit
+        DeleteFileWhileExceedMaxSizeAndTime(LogFolder().c_str());  // empty, it deletes nothing
         return 0;
     });
     pass.get();

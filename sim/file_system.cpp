@@ -1,5 +1,8 @@
+#include "sim/file_system.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "sim/machine.h"
 
@@ -16,40 +20,154 @@ namespace fs = std::filesystem;
 
 namespace sim {
 
-// "C:\\ProgramData\\x" -> "<root>/C/ProgramData/x". Forward slashes are taken as
-// separators too; a path without drive lands under the root itself.
-std::string FileSystem::HostPath(const std::string& windowsPath) const
+namespace {
+
+constexpr char kCurrentDrive = 'C';
+
+bool SameNameNoCase(const std::string& a, const std::string& b)
+{
+    return ToLowerAscii(a) == ToLowerAscii(b);
+}
+
+// Splits a Windows path into its drive letter and its names, with "." and ".."
+// applied as Windows does. False for UNC and device paths.
+bool ParseWindowsPath(const std::string& windowsPath, char& drive, std::vector<std::string>& names)
 {
     std::string path = windowsPath;
-    std::string host = m_root;
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    if (path.rfind("\\\\", 0) == 0) {
+        return false;  // "\\server\share", "\\?\C:", "\\.\device": no network, no devices
+    }
+    drive = kCurrentDrive;
+    names.clear();
     size_t start = 0;
     if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
-        host += "/";
-        host += static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+        drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
         start = 2;
+    } else if (path.empty() || path[0] != '\\') {
+        names = {"Windows", "System32"};
     }
-    for (size_t i = start; i < path.size(); ++i) {
-        char c = path[i];
-        if (c == '\\' || c == '/') {
-            if (host.empty() || host.back() != '/') {
-                host += '/';
+    std::stringstream parts(path.substr(start));
+    std::string name;
+    while (std::getline(parts, name, '\\')) {
+        if (name == "..") {
+            if (!names.empty()) {
+                names.pop_back();  // never above the drive root
             }
-        } else {
-            if (!host.empty() && host.back() != '/' && i == start) {
-                host += '/';
-            }
-            host += c;
+        } else if (!name.empty() && name != ".") {
+            names.push_back(name);
         }
+    }
+    return true;
+}
+
+// The entry of the host folder that carries the name without regard to case,
+// or the name as given when there is none.
+std::string ExistingName(const std::string& hostFolder, const std::string& name)
+{
+    struct stat info;
+    if (lstat((hostFolder + "/" + name).c_str(), &info) == 0) {
+        return name;
+    }
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(hostFolder, ec)) {
+        std::string candidate = entry.path().filename().string();
+        if (SameNameNoCase(candidate, name)) {
+            return candidate;
+        }
+    }
+    return name;
+}
+
+int64_t NowMilliseconds()
+{
+    std::time_t seconds;
+    uint16_t milliseconds;
+    Machine::Get().clock().Now(seconds, milliseconds);
+    return static_cast<int64_t>(seconds) * 1000 + milliseconds;
+}
+
+}  // namespace
+
+bool FileSystem::FileId::operator<(const FileId& other) const
+{
+    return std::tie(device, inode, birthNanoseconds) <
+           std::tie(other.device, other.inode, other.birthNanoseconds);
+}
+
+bool FileSystem::FileId::operator==(const FileId& other) const
+{
+    return device == other.device && inode == other.inode && birthNanoseconds == other.birthNanoseconds;
+}
+
+bool FileSystem::IdOf(const std::string& hostPath, FileId& id)
+{
+    struct statx info;
+    if (hostPath.empty() || statx(AT_FDCWD, hostPath.c_str(), 0, STATX_INO | STATX_BTIME, &info) != 0) {
+        return false;
+    }
+    id.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+    id.inode = info.stx_ino;
+    id.birthNanoseconds = (info.stx_mask & STATX_BTIME)
+                              ? static_cast<int64_t>(info.stx_btime.tv_sec) * 1000000000 + info.stx_btime.tv_nsec
+                              : 0;
+    return true;
+}
+
+std::string FileSystem::HostPath(const std::string& windowsPath) const
+{
+    char drive;
+    std::vector<std::string> names;
+    if (!ParseWindowsPath(windowsPath, drive, names)) {
+        return std::string();
+    }
+    std::string host = m_root + "/" + drive;
+    std::error_code ec;
+    if (!fs::is_directory(host, ec)) {
+        return std::string();  // no such drive
+    }
+    for (const auto& name : names) {
+        host += "/" + ExistingName(host, name);
+    }
+    return host;
+}
+
+std::string FileSystem::LibraryPath(const std::string& windowsPath)
+{
+    std::string host = HostPath(windowsPath);
+    std::error_code ec;
+    if (!host.empty() && !fs::exists(host, ec)) {
+        int64_t now = NowMilliseconds();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_handedOut[host] = now;
     }
     return host;
 }
 
 std::string FileSystem::WriteFile(const std::string& windowsPath, const std::string& content)
 {
+    char drive;
+    std::vector<std::string> names;
+    if (ParseWindowsPath(windowsPath, drive, names)) {
+        fs::create_directories(m_root + "/" + drive);
+    }
     std::string host = HostPath(windowsPath);
+    if (host.empty()) {
+        throw std::invalid_argument("no place on the simulated laptop for " + windowsPath);
+    }
     fs::create_directories(fs::path(host).parent_path());
+    std::error_code ec;
+    bool created = !fs::exists(host, ec);
     std::ofstream out(host, std::ios::binary | std::ios::trunc);
     out << content;
+    out.close();
+    if (created) {
+        RecordCreation(host);
+    }
     return host;
 }
 
@@ -67,14 +185,6 @@ bool FileSystem::Exists(const std::string& windowsPath) const
     return fs::exists(HostPath(windowsPath), ec);
 }
 
-void FileSystem::SetCreationTime(const std::string& windowsPath, std::time_t when)
-{
-    struct timeval times[2] = {{when, 0}, {when, 0}};
-    if (utimes(HostPath(windowsPath).c_str(), times) != 0) {
-        throw std::runtime_error("cannot set the time of " + windowsPath);
-    }
-}
-
 std::vector<std::string> FileSystem::List(const std::string& windowsFolder) const
 {
     std::vector<std::string> names;
@@ -84,6 +194,84 @@ std::vector<std::string> FileSystem::List(const std::string& windowsFolder) cons
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void FileSystem::SetCreationTime(const std::string& windowsPath, std::time_t when)
+{
+    std::string host = HostPath(windowsPath);
+    FileId id;
+    if (!IdOf(host, id)) {
+        throw std::runtime_error("cannot set the creation time of " + windowsPath);
+    }
+    Record(host, static_cast<int64_t>(when) * 1000);
+}
+
+void FileSystem::RecordCreation(const std::string& hostPath)
+{
+    Record(hostPath, NowMilliseconds());
+}
+
+void FileSystem::Record(const std::string& hostPath, int64_t when)
+{
+    FileId id;
+    if (!IdOf(hostPath, id)) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_created[id] = when;
+    m_handedOut.erase(hostPath);
+}
+
+int64_t FileSystem::CreationTime(const std::string& hostPath)
+{
+    int64_t now = NowMilliseconds();
+    FileId id;
+    if (!IdOf(hostPath, id)) {
+        return now;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto known = m_created.find(id);
+    if (known != m_created.end()) {
+        return known->second;
+    }
+    int64_t when = now;
+    auto handedOut = m_handedOut.find(hostPath);
+    if (handedOut != m_handedOut.end()) {
+        when = handedOut->second;
+        m_handedOut.erase(handedOut);
+    }
+    m_created[id] = when;
+    return when;
+}
+
+bool FileSystem::HeldOpen(const std::string& hostPath) const
+{
+    FileId target;
+    if (!IdOf(hostPath, target)) {
+        return false;
+    }
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        FileId open;  // statx follows the link to the open file
+        if (IdOf(entry.path().string(), open) && open == target) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FileSystem::DeleteHostFile(const std::string& hostPath)
+{
+    FileId id;
+    bool known = IdOf(hostPath, id);
+    if (unlink(hostPath.c_str()) != 0) {
+        return false;
+    }
+    if (known) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_created.erase(id);
+    }
+    return true;
 }
 
 void FileSystem::Recreate()
@@ -97,7 +285,7 @@ void FileSystem::Recreate()
         throw std::runtime_error("cannot create the simulated file-system root");
     }
     m_root = buffer.data();
-    fs::create_directories(m_root + "/C/Windows");
+    fs::create_directories(m_root + "/C/Windows/System32");
 }
 
 void FileSystem::Remove()
@@ -107,6 +295,9 @@ void FileSystem::Remove()
         fs::remove_all(m_root, ec);
         m_root.clear();
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_created.clear();
+    m_handedOut.clear();
 }
 
 }  // namespace sim

@@ -15,6 +15,7 @@
 #include "sim/com_runtime.h"
 #include "sim/mbn_sim.h"
 #include "sim/firmware.h"
+#include "sim/file_system.h"
 #include "sim/network.h"
 
 namespace sim {
@@ -70,27 +71,6 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::map<std::string, std::string, NoCaseLess> m_vars;
-};
-
-// Windows paths ("C:\\ProgramData\\...") mapped onto a host folder of its own.
-class FileSystem {
-public:
-    const std::string& Root() const { return m_root; }
-    std::string HostPath(const std::string& windowsPath) const;
-    // Writes a file (creating its folders) and returns its host path.
-    std::string WriteFile(const std::string& windowsPath, const std::string& content);
-    std::string ReadFile(const std::string& windowsPath) const;
-    bool Exists(const std::string& windowsPath) const;
-    // The creation time that the file search reports (the host file's modification time).
-    void SetCreationTime(const std::string& windowsPath, std::time_t when);
-    // Names of the entries of a folder, sorted.
-    std::vector<std::string> List(const std::string& windowsFolder) const;
-
-    void Recreate();  // a new, empty root folder
-    void Remove();
-
-private:
-    std::string m_root;
 };
 
 // Every Sleep of the service passes through the clock.

@@ -10,10 +10,10 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 #include "logging/common_util_registry.h"
+#include "logging/path_format.h"
 
 namespace {
 
@@ -25,19 +25,44 @@ constexpr size_t kMessageBufferSize = 1024;
 
 // Creates the folder and its ancestors one by one; existing folders and drive
 // roots make their creation fail, which is fine.
-void CreateFolderChain(const char* path)
+void CreateFolderChain(const std::string& path)
 {
-    char partial[MAX_PATH];
-    size_t length = std::strlen(path);
-    for (size_t i = 0; i < length && i < MAX_PATH - 1; ++i) {
+    for (size_t i = 0; i < path.size(); ++i) {
         if (path[i] == '\\') {
-            std::memcpy(partial, path, i + 1);
-            partial[i + 1] = '\0';
-            CreateDirectoryA(partial, nullptr);
+            CreateDirectoryA(path.substr(0, i + 1).c_str(), nullptr);
         }
     }
-    if (length > 0 && path[length - 1] != '\\') {
-        CreateDirectoryA(path, nullptr);
+    if (!path.empty() && path.back() != '\\') {
+        CreateDirectoryA(path.c_str(), nullptr);
+    }
+}
+
+// "<folder>\varnick_dpr_service_log_<local start time>.log"; false when it does not fit.
+bool BuildLogFilePath(const std::string& folder, char (&path)[MAX_PATH])
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return FormatPath(path, "%s\\varnick_dpr_service_log_%04d-%02d-%02d_%02d.%02d.%02d.log", folder.c_str(),
+                      now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+// The run's logger over the file, or null when the library cannot open it.
+std::shared_ptr<spdlog::logger> OpenLogger(const char* path)
+{
+    try {
+        auto logger = spdlog::rotating_logger_mt<spdlog::async_factory>(kLoggerName, NativePath(path), kMaxFileSize,
+                                                                         kMaxRotatedFiles, false);
+        // The service has no console: errors of the library (a call after
+        // Shutdown, a full disk) stay silent.
+        logger->set_error_handler([](const std::string&) {});
+        logger->set_level(spdlog::level::trace);
+        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+            "%Y-%m-%d %H:%M:%S.%e %v", spdlog::pattern_time_type::local, "\r\n"));
+        logger->flush_on(spdlog::level::trace);
+        spdlog::flush_every(std::chrono::seconds(3));
+        return logger;
+    } catch (const std::exception&) {
+        return nullptr;
     }
 }
 
@@ -60,12 +85,11 @@ std::string LogHelper::LogFolder()
     // Without "programdata" the folder hangs off the current drive's root.
     char programData[MAX_PATH] = {};
     DWORD length = GetEnvironmentVariableA("programdata", programData, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        programData[0] = '\0';
+    if (length >= MAX_PATH) {
+        return std::string();
     }
     char folder[MAX_PATH];
-    std::snprintf(folder, sizeof(folder), "%s%s", programData, kLogSubFolder);
-    return folder;
+    return FormatPath(folder, "%s%s", programData, kLogSubFolder) ? folder : std::string();
 }
 
 std::shared_ptr<spdlog::logger> LogHelper::CurrentLogger()
@@ -77,34 +101,17 @@ std::shared_ptr<spdlog::logger> LogHelper::CurrentLogger()
 void LogHelper::Init()
 {
     LogHelper& self = GetInstance();
-    std::string folder = LogFolder();
-    CreateFolderChain(folder.c_str());
-
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char fileName[MAX_PATH];
-    std::snprintf(fileName, sizeof(fileName), "varnick_dpr_service_log_%04d-%02d-%02d_%02d.%02d.%02d.log",
-                  now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
-    char fullPath[MAX_PATH];
-    std::snprintf(fullPath, sizeof(fullPath), "%s\\%s", folder.c_str(), fileName);
-
+    spdlog::drop(kLoggerName);  // a second Init replaces the first logger
     std::shared_ptr<spdlog::logger> logger;
-    try {
-        spdlog::drop(kLoggerName);
-        logger = spdlog::rotating_logger_mt<spdlog::async_factory>(kLoggerName, NativePath(fullPath), kMaxFileSize,
-                                                                    kMaxRotatedFiles, false);
-        // The service has no console: errors of the library (a call after
-        // Shutdown, a full disk) stay silent.
-        logger->set_error_handler([](const std::string&) {});
-        logger->set_level(spdlog::level::trace);
-        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            "%Y-%m-%d %H:%M:%S.%e %v", spdlog::pattern_time_type::local, "\r\n"));
-        logger->flush_on(spdlog::level::trace);
-        spdlog::flush_every(std::chrono::seconds(3));
-    } catch (const std::exception&) {
-        // The file cannot be opened: run without a log; every call stays harmless.
-        logger.reset();
+    std::string folder = LogFolder();
+    char path[MAX_PATH];
+    if (!folder.empty()) {
+        CreateFolderChain(folder);
+        if (BuildLogFilePath(folder, path)) {
+            logger = OpenLogger(path);
+        }
     }
+    // Without a file the service runs on; every later call stays harmless.
     {
         std::lock_guard<std::mutex> lock(self.m_loggerMutex);
         self.m_logger = logger;
@@ -166,7 +173,9 @@ void LogHelper::WriteFormatted(int level, const char* function, bool singleLine,
         return;  // nothing would be written: skip the formatting
     }
     char message[kMessageBufferSize];
-    std::vsnprintf(message, sizeof(message), format, args);
+    if (std::vsnprintf(message, sizeof(message), format, args) < 0) {
+        message[0] = '\0';  // a failed format may leave the buffer unterminated
+    }
     if (singleLine) {
         for (char* c = message; *c != '\0'; ++c) {
             if (*c == '\r' || *c == '\n') {

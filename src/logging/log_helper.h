@@ -39,9 +39,11 @@ public:
 
     // One retention pass over the log folder on a thread of its own, awaited.
     static void RunLogRetention();
+    // Deletes nothing when the folder is empty or too long for its search pattern.
     static void DeleteFileWhileExceedMaxSizeAndTime(const char* folder);
 
-    // The folder of the log files ("%s%s" of "programdata" and the service's subfolder).
+    // The folder of the log files ("%s%s" of "programdata" and the service's
+    // subfolder); empty when it does not fit in MAX_PATH.
     static std::string LogFolder();
 
     // Entry and exit lines of LogScope: straight to the logger.

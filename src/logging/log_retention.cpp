@@ -1,12 +1,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <future>
 #include <set>
 #include <string>
 
 #include "logging/log_helper.h"
+#include "logging/path_format.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ int64_t NowUnixSeconds()
 void LogHelper::RunLogRetention()
 {
     auto pass = std::async(std::launch::async, [] {
-        DeleteFileWhileExceedMaxSizeAndTime(LogFolder().c_str());
+        DeleteFileWhileExceedMaxSizeAndTime(LogFolder().c_str());  // empty, it deletes nothing
         return 0;
     });
     pass.get();
@@ -62,7 +62,12 @@ void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(const char* folder)
 {
     LogScope scope(kFunction);
     char pattern[MAX_PATH];
-    std::snprintf(pattern, sizeof(pattern), "%s\\%s*%s", folder, "varnick_dpr_service_log_", ".log");
+    if (folder == nullptr || *folder == '\0' ||
+        !FormatPath(pattern, "%s\\%s*%s", folder, "varnick_dpr_service_log_", ".log")) {
+        // A cut pattern would match, and delete, other files.
+        Log(LOG_LEVEL_INFO, kFunction, "no search pattern fits the log folder, nothing deleted");
+        return;
+    }
     const int64_t now = NowUnixSeconds();
 
     std::set<LogFileRecord, OlderFirst> records;
@@ -87,9 +92,11 @@ void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(const char* folder)
         if (total < kTotalSizeLimit && record.age < kAgeLimitSeconds) {
             break;
         }
+        // A file that cannot be deleted (in use, or its path does not fit) still counts as removed.
         char path[MAX_PATH];
-        std::snprintf(path, sizeof(path), "%s\\%s", folder, record.name.c_str());
-        DeleteFileA(path);  // a file that cannot be deleted still counts as removed
+        if (FormatPath(path, "%s\\%s", folder, record.name.c_str())) {
+            DeleteFileA(path);
+        }
         Log(LOG_LEVEL_INFO, kFunction, "delete %s. item.size = %d", record.name.c_str(),
             static_cast<int>(static_cast<int32_t>(record.size)));
         total -= record.size;

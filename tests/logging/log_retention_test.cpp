@@ -9,14 +9,28 @@
 #include "logging/log_helper.h"
 #include "machine_fixture.h"
 
-using testing::Contains;
-using testing::Not;
+using testing::EndsWith;
 
 namespace {
 
 constexpr std::time_t kNow = 1700000000;
+constexpr std::time_t kDay = 86400;
 constexpr uint64_t kMiB = 1048576;
 constexpr const char* kFolder = "C:\\Logs";
+const std::string kEntry = "h : + LogHelper::DeleteFileWhileExceedMaxSizeAndTime";
+const std::string kExit = "h : - LogHelper::DeleteFileWhileExceedMaxSizeAndTime";
+const std::string kNoPattern = "i :   no search pattern fits the log folder, nothing deleted";
+
+std::string Log(const std::string& suffix)
+{
+    return "varnick_dpr_service_log_" + suffix;
+}
+
+struct AgedFile {
+    std::string name;
+    uint64_t size;
+    std::time_t age;
+};
 
 class Retention : public MachineTest {
 protected:
@@ -27,143 +41,152 @@ protected:
         LogHelper::Init();
     }
 
-    // A sparse file of the given size whose creation time lies ageSeconds before now.
-    void MakeFile(const std::string& name, uint64_t size, std::time_t ageSeconds)
+    // A sparse file whose creation time lies age seconds before now.
+    void MakeFile(const std::string& path, uint64_t size, std::time_t age)
     {
-        auto& fs = machine().fileSystem();
-        std::string path = std::string(kFolder) + "\\" + name;
-        std::filesystem::resize_file(fs.WriteFile(path, ""), size);
-        fs.SetCreationTime(path, kNow - ageSeconds);
+        std::filesystem::resize_file(machine().fileSystem().WriteFile(path, ""), size);
+        machine().fileSystem().SetCreationTime(path, kNow - age);
     }
-
-    static std::string LogName(int n)
-    {
-        char name[64];
-        std::snprintf(name, sizeof(name), "varnick_dpr_service_log_%03d.log", n);
-        return name;
-    }
-
     std::vector<std::string> Remaining() { return machine().fileSystem().List(kFolder); }
-
-    void RunPass() { LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder); }
 };
+
+struct RetentionCase {
+    const char* title;
+    std::vector<AgedFile> files;
+    std::vector<std::string> kept;
+};
+
+void PrintTo(const RetentionCase& value, std::ostream* out)
+{
+    *out << value.title;
+}
+
+class RetentionTable : public Retention, public testing::WithParamInterface<RetentionCase> {};
 
 }  // namespace
 
-TEST_F(Retention, YoungFilesBelowTheSizeLimitStay)
+TEST_P(RetentionTable, DeletesWhatIsTooOldOrOverTheSizeLimit)
 {
-    for (int n = 0; n < 10; ++n) {
-        MakeFile(LogName(n), kMiB, 1000 * n);
+    for (const auto& file : GetParam().files) {
+        MakeFile(std::string(kFolder) + "\\" + file.name, file.size, file.age);
     }
-    RunPass();
-    EXPECT_EQ(Remaining().size(), 10u);
-    auto lines = testsupport::ShutdownAndReadLogMessages();
-    EXPECT_EQ(lines, (std::vector<std::string>{"h : + LogHelper::DeleteFileWhileExceedMaxSizeAndTime",
-                                               "h : - LogHelper::DeleteFileWhileExceedMaxSizeAndTime"}));
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder);
+    EXPECT_EQ(Remaining(), GetParam().kept);
 }
 
-TEST_F(Retention, OldestGoFirstUntilTheRestHoldLessThan100MiB)
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RetentionTable,
+    testing::Values(
+        // Exactly 90 days goes (the age must be strictly below); a negative age stays.
+        RetentionCase{"NinetyDays",
+                      {{Log("1.log"), 10, 91 * kDay}, {Log("2.log"), 10, 90 * kDay},
+                       {Log("3.log"), 10, 90 * kDay - 1}, {Log("4.log"), 10, -3600}},
+                      {Log("3.log"), Log("4.log")}},
+        // 5 bytes over: of equally old files the larger goes first, then the greater name.
+        RetentionCase{"EqualAges",
+                      {{Log("young.log"), 100 * kMiB - 45, 10}, {Log("a.log"), 20, 500}, {Log("b.log"), 20, 500},
+                       {Log("c.log"), 10, 500}},
+                      {Log("a.log"), Log("c.log"), Log("young.log")}},
+        // Other names are neither counted nor deleted; rotated files and other cases match.
+        RetentionCase{"OnlyTheServicesFiles",
+                      {{"other.log", 200 * kMiB, 100 * kDay}, {Log("1.txt"), 10, 100 * kDay},
+                       {Log("2.1.log"), 10, 100 * kDay}, {"VARNICK_DPR_SERVICE_LOG_3.LOG", 10, 100 * kDay},
+                       {Log("young.log"), 10, 60}},
+                      {"other.log", Log("1.txt"), Log("young.log")}}),
+    [](const testing::TestParamInfo<RetentionCase>& info) { return std::string(info.param.title); });
+
+class RetentionBySize : public Retention, public testing::WithParamInterface<std::pair<int, int>> {};
+
+// Ten young files stay; exactly 100 MiB deletes the oldest; 120 MiB keep 99.
+INSTANTIATE_TEST_SUITE_P(Counts, RetentionBySize,
+                         testing::Values(std::make_pair(10, 10), std::make_pair(100, 99), std::make_pair(120, 99)));
+
+TEST_P(RetentionBySize, OldestGoFirstUntilTheRestHoldLessThan100MiB)
 {
-    // File n is n hours old: 000 is the youngest.
-    for (int n = 0; n < 120; ++n) {
-        MakeFile(LogName(n), kMiB, 3600 * n);
+    const auto [count, kept] = GetParam();
+    std::vector<std::string> keptFiles;
+    std::vector<std::string> lines{kEntry};
+    for (int n = count - 1; n >= 0; --n) {  // file n is n hours old
+        char name[16];
+        std::snprintf(name, sizeof(name), "%03d.log", n);
+        MakeFile(std::string(kFolder) + "\\" + Log(name), kMiB, 3600 * n);
+        if (n < kept) {
+            keptFiles.insert(keptFiles.begin(), Log(name));
+        } else {
+            lines.push_back("i :   delete " + Log(name) + ". item.size = 1048576");
+        }
     }
-    RunPass();
-    auto remaining = Remaining();
-    ASSERT_EQ(remaining.size(), 99u);  // 99 MiB < 100 MiB <= 100 MiB
-    EXPECT_EQ(remaining.back(), LogName(98));
-    auto lines = testsupport::ShutdownAndReadLogMessages();
-    EXPECT_THAT(lines, Contains("i :   delete varnick_dpr_service_log_119.log. item.size = 1048576"));
-    EXPECT_THAT(lines, Contains("i :   delete varnick_dpr_service_log_099.log. item.size = 1048576"));
-    EXPECT_THAT(lines, Not(Contains("i :   delete varnick_dpr_service_log_098.log. item.size = 1048576")));
+    lines.push_back(kExit);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder);
+    EXPECT_EQ(Remaining(), keptFiles);
+    EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(), lines);
 }
 
-TEST_F(Retention, ExactlyTheSizeLimitDeletesTheOldest)
+TEST_F(Retention, AMissingFolderAFolderEntryOrNoFolderDeletesNothing)
 {
-    for (int n = 0; n < 100; ++n) {
-        MakeFile(LogName(n), kMiB, 60 * n);
-    }
-    RunPass();
-    auto remaining = Remaining();
-    EXPECT_EQ(remaining.size(), 99u);
-    EXPECT_THAT(remaining, Not(Contains(LogName(99))));
-}
-
-TEST_F(Retention, FilesOf90DaysOrMoreGoWhateverTheTotal)
-{
-    MakeFile(LogName(1), 10, 91 * 86400);
-    MakeFile(LogName(2), 10, 7776000);      // exactly 90 days: the test is strictly below
-    MakeFile(LogName(3), 10, 7776000 - 1);  // one second younger stays
-    MakeFile(LogName(4), 10, 60);
-    MakeFile(LogName(5), 10, -3600);        // clock set back: a negative age stays
-    RunPass();
-    EXPECT_EQ(Remaining(), (std::vector<std::string>{LogName(3), LogName(4), LogName(5)}));
-}
-
-TEST_F(Retention, FutureFilesGoOnlyWhenTheSizeForcesThem)
-{
-    MakeFile(LogName(1), 60 * kMiB, -7200);
-    MakeFile(LogName(2), 50 * kMiB, -3600);
-    RunPass();
-    // The larger age (-3600) is older than -7200: it goes first and is enough.
-    EXPECT_EQ(Remaining(), (std::vector<std::string>{LogName(1)}));
-}
-
-TEST_F(Retention, TiesInAgeGoLargerFirstThenGreaterName)
-{
-    const uint64_t young = 104857600 - 25;
-    MakeFile("varnick_dpr_service_log_young.log", young, 10);
-    MakeFile("varnick_dpr_service_log_a.log", 10, 500);
-    MakeFile("varnick_dpr_service_log_b.log", 20, 500);
-    RunPass();  // 5 bytes over: b (larger) goes, then the total is below the limit
-    EXPECT_EQ(Remaining(),
-              (std::vector<std::string>{"varnick_dpr_service_log_a.log", "varnick_dpr_service_log_young.log"}));
-}
-
-TEST_F(Retention, EqualAgeAndSizeGoesByTheGreaterNameFirst)
-{
-    MakeFile("varnick_dpr_service_log_young.log", 104857600 - 35, 10);
-    MakeFile("varnick_dpr_service_log_a.log", 20, 500);
-    MakeFile("varnick_dpr_service_log_b.log", 20, 500);
-    RunPass();
-    EXPECT_EQ(Remaining(),
-              (std::vector<std::string>{"varnick_dpr_service_log_a.log", "varnick_dpr_service_log_young.log"}));
-}
-
-TEST_F(Retention, OnlyTheServicesFilesAreCountedAndRotatedOnesMatch)
-{
-    MakeFile("other_log_2024.log", 200 * kMiB, 100 * 86400);
-    MakeFile("varnick_dpr_service_log_2024.txt", 10, 100 * 86400);
-    MakeFile("varnick_dpr_service_log_2024-01-01_00.00.00.1.log", 10, 100 * 86400);
-    MakeFile("VARNICK_DPR_SERVICE_LOG_upper.LOG", 10, 100 * 86400);  // names match without regard to case
-    MakeFile("varnick_dpr_service_log_2024-01-01_00.00.00.log", 10, 60);
-    std::filesystem::create_directories(machine().fileSystem().HostPath(std::string(kFolder) +
-                                                                        "\\varnick_dpr_service_log_dir.log"));
-    RunPass();
-    EXPECT_EQ(Remaining(), (std::vector<std::string>{"other_log_2024.log", "varnick_dpr_service_log_2024-01-01_00.00.00.log",
-                                                     "varnick_dpr_service_log_2024.txt",
-                                                     "varnick_dpr_service_log_dir.log"}));
-}
-
-TEST_F(Retention, AMissingFolderDeletesNothing)
-{
+    MakeFile("C:\\" + Log("old.log"), 10, 100 * kDay);
+    std::filesystem::create_directories(machine().fileSystem().HostPath(kFolder) + "/" + Log("dir.log"));
     LogHelper::DeleteFileWhileExceedMaxSizeAndTime("C:\\Nowhere");
-    auto lines = testsupport::ShutdownAndReadLogMessages();
-    EXPECT_EQ(lines.size(), 2u);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(kFolder);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime("");  // what a folder that does not fit leaves
+
+    EXPECT_TRUE(machine().fileSystem().Exists("C:\\" + Log("old.log")));
+    EXPECT_EQ(Remaining(), std::vector<std::string>{Log("dir.log")});
+    EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(),
+              (std::vector<std::string>{kEntry, kExit, kEntry, kExit, kEntry, kNoPattern, kExit}));
 }
 
-TEST_F(Retention, RunLogRetentionPrunesTheServicesOwnFolderOnItsOwnThread)
+TEST_F(Retention, ALongProgramDataOpensNoLogAndDeletesNothing)
+{
+    // The folder fits in MAX_PATH; cut, its pattern would end in "varnick_dpr_service_log_*".
+    const std::string programData = "C:\\" + std::string(98, 'p') + "\\" + std::string(98, 'q');
+    const std::string folder = programData + "\\Varnick Wireless Inc\\DPR Service";
+    ASSERT_EQ(folder.size() + std::string("\\varnick_dpr_service_log_*.log").size(), MAX_PATH + 3u);
+    MakeFile(folder + "\\" + Log("x"), 10, 100 * kDay);
+    MakeFile(folder + "\\" + Log("y.log"), 10, 100 * kDay);
+
+    machine().environment().Set("programdata", programData);
+    LogHelper::RunLogRetention();
+    LogHelper::Init();  // the log file's path does not fit either
+    LogHelper::Log(LOG_LEVEL_INFO, "F", "nowhere");
+    machine().environment().Set("programdata", "C:\\" + std::string(MAX_PATH, 'p'));
+    LogHelper::Init();  // nor does "programdata" itself
+    LogHelper::Log(LOG_LEVEL_INFO, "F", "nowhere");
+
+    EXPECT_EQ(machine().fileSystem().List(folder), (std::vector<std::string>{Log("x"), Log("y.log")}));
+    EXPECT_FALSE(machine().fileSystem().Exists("C:\\Varnick Wireless Inc"));
+    machine().environment().Set("programdata", "C:\\ProgramData");
+    EXPECT_EQ(testsupport::ShutdownAndReadLogMessages(), (std::vector<std::string>{kEntry, kNoPattern, kExit}));
+}
+
+TEST_F(Retention, AFileWhosePathDoesNotFitIsNotDeletedUnderACutName)
+{
+    const std::string folder = "C:\\" + std::string(100, 'a') + "\\" + std::string(115, 'b');
+    const std::string name = Log(std::string(40, 'n') + ".log");
+    const std::string cut = name.substr(0, MAX_PATH - 1 - folder.size() - 1);
+    MakeFile(folder + "\\" + name, 10, 100 * kDay);
+    MakeFile(folder + "\\" + cut, 10, 100 * kDay);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(folder.c_str());
+    EXPECT_EQ(machine().fileSystem().List(folder), (std::vector<std::string>{cut, name}));
+}
+
+TEST_F(Retention, RunLogRetentionPrunesTheServicesFolderOnItsOwnThreadAndSparesTheOpenLog)
 {
     auto& fs = machine().fileSystem();
-    std::string old = testsupport::LogFolder() + "\\varnick_dpr_service_log_old.log";
-    fs.WriteFile(old, "old");
-    fs.SetCreationTime(old, kNow - 100 * 86400);
+    const std::string live = fs.List(testsupport::LogFolder()).at(0);
+    MakeFile(testsupport::LogFolder() + "\\" + Log("old.log"), 10, 100 * kDay);
+    machine().clock().AdvanceWallTime(91 * kDay);  // the run's own log, created at start, is old now too
+
     LogHelper::RunLogRetention();
-    EXPECT_FALSE(fs.Exists(old));
-    auto lines = testsupport::ShutdownAndReadLogPayloads();
-    // The pass ran on another thread than this one.
-    char tid[16];
+    LogHelper::Log(LOG_LEVEL_INFO, "F", "after the pass");
+
+    auto payloads = testsupport::ShutdownAndReadLogPayloads();
+    EXPECT_EQ(fs.List(testsupport::LogFolder()), std::vector<std::string>{live});  // open: not deletable
+    ASSERT_EQ(payloads.size(), 5u);
+    EXPECT_THAT(payloads[1], EndsWith("i :   delete " + Log("old.log. item.size = 10")));
+    EXPECT_THAT(payloads[2], testing::HasSubstr("i :   delete " + live + ". item.size = "));
+    EXPECT_THAT(payloads[4], EndsWith("i :   after the pass"));
+    char tid[16];  // the pass ran on a thread of its own
     std::snprintf(tid, sizeof(tid), "%08x", static_cast<unsigned>(GetCurrentThreadId()));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(lines.front().substr(0, 8), tid);
+    EXPECT_NE(payloads[0].substr(0, 8), tid);
 }

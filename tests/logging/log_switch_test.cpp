@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include "log_file.h"
-#include "logging/common_util_registry.h"
 #include "logging/log_helper.h"
 #include "machine_fixture.h"
 
@@ -29,6 +30,7 @@ void LowByteOne(sim::Registry& r) { r.SetDword(kLogsKey, "IsAll", 257); }
 void StringZero(sim::Registry& r) { r.SetString(kLogsKey, "IsAll", "0"); }
 void EmptyDword(sim::Registry& r) { r.SetRaw(kLogsKey, "IsAll", REG_DWORD, {}); }
 void OtherNameCase(sim::Registry& r) { r.SetDword("software\\VARNICK WIRELESS INC\\logs", "isall", 0); }
+void LongDword(sim::Registry& r) { r.SetRaw(kLogsKey, "IsAll", REG_DWORD, std::vector<uint8_t>(16, 0)); }
 
 class LogSwitch : public MachineTest, public testing::WithParamInterface<SwitchCase> {};
 
@@ -58,20 +60,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SwitchCase{"NoKey", NoKey, true}, SwitchCase{"KeyWithoutValue", KeyWithoutValue, true},
                     SwitchCase{"Zero", Zero, false}, SwitchCase{"One", One, true}, SwitchCase{"Two", Two, false},
                     SwitchCase{"LowByteOne", LowByteOne, true}, SwitchCase{"StringZero", StringZero, true},
-                    SwitchCase{"EmptyDword", EmptyDword, true}, SwitchCase{"OtherNameCase", OtherNameCase, false}),
+                    SwitchCase{"EmptyDword", EmptyDword, true}, SwitchCase{"OtherNameCase", OtherNameCase, false},
+                    SwitchCase{"LongDword", LongDword, true}),
     [](const testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
-
-using RegistrySwitch = MachineTest;
-
-TEST_F(RegistrySwitch, ReadsTheLeastSignificantByteOrTheDefault)
-{
-    auto& registry = machine().registry();
-    EXPECT_EQ(CommonUtil::ReadDWORDRegValue(L"SOFTWARE\\Missing", L"IsAll", 7), 7);
-    registry.SetDword("SOFTWARE\\Test", "Value", 0x1234);
-    EXPECT_EQ(CommonUtil::ReadDWORDRegValue(L"SOFTWARE\\Test", L"Value", 7), 0x34);
-    registry.SetRaw("SOFTWARE\\Test", "Long", REG_BINARY, std::vector<uint8_t>(16, 1));
-    EXPECT_EQ(CommonUtil::ReadDWORDRegValue(L"SOFTWARE\\Test", L"Long", 7), 7);
-    registry.SetRaw("SOFTWARE\\Test", "LongDword", REG_DWORD, std::vector<uint8_t>(16, 1));
-    EXPECT_EQ(CommonUtil::ReadDWORDRegValue(L"SOFTWARE\\Test", L"LongDword", 7), 7);  // does not fit: unread
-    EXPECT_EQ(CommonUtil::ReadAllLogRegValue(), 1);
-}

@@ -1,8 +1,7 @@
 #include "log_file.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cctype>
 
 #include "logging/log_helper.h"
 #include "sim/machine.h"
@@ -14,36 +13,19 @@ std::string LogFolder()
     return LogHelper::LogFolder();
 }
 
-std::vector<std::string> ShutdownAndReadLogLines()
+std::vector<std::string> ShutdownAndReadLogPayloads()
 {
     LogHelper::Shutdown();
     auto& fs = sim::Machine::Get().fileSystem();
-    std::vector<std::string> lines;
-    for (const auto& name : fs.List(LogFolder())) {
-        std::ifstream in(fs.HostPath(LogFolder() + "\\" + name), std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        std::string text = content.str();
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find("\r\n", start);
-            if (end == std::string::npos) {
-                lines.push_back(text.substr(start));
-                break;
-            }
-            lines.push_back(text.substr(start, end - start));
-            start = end + 2;
-        }
-    }
-    return lines;
-}
-
-std::vector<std::string> ShutdownAndReadLogPayloads()
-{
-    std::vector<std::string> payloads;
     const size_t stampLength = std::string("2024-03-03 08:15:42.123 ").size();
-    for (const auto& line : ShutdownAndReadLogLines()) {
-        payloads.push_back(line.size() >= stampLength ? line.substr(stampLength) : line);
+    std::vector<std::string> payloads;
+    for (const auto& name : fs.List(LogFolder())) {
+        std::string text = fs.ReadFile(LogFolder() + "\\" + name);
+        for (size_t start = 0, end; start < text.size(); start = end + 2) {
+            end = std::min(text.find("\r\n", start), text.size());
+            std::string line = text.substr(start, end - start);
+            payloads.push_back(line.size() >= stampLength ? line.substr(stampLength) : line);
+        }
     }
     return payloads;
 }

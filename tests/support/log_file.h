@@ -10,11 +10,8 @@ namespace testsupport {
 std::string LogFolder();
 
 // Shuts the logging down (so every queued line is written), then returns the
-// lines of every log file in the folder, oldest name first, without their
-// CR LF ends.
-std::vector<std::string> ShutdownAndReadLogLines();
-
-// The same lines with the leading "YYYY-MM-DD HH:MM:SS.mmm " stamp removed.
+// lines of every log file in the folder, oldest name first, without their CR LF
+// ends and without the leading "YYYY-MM-DD HH:MM:SS.mmm " stamp.
 std::vector<std::string> ShutdownAndReadLogPayloads();
 
 // The payloads with the thread id removed as well: "e :   text", "i :   text",

@@ -1,94 +1,96 @@
 #include <gtest/gtest.h>
 
+#include <halvex_native_path.h>
 #include <windows.h>
 
-#include <set>
+#include <fstream>
 #include <string>
 
 #include "machine_fixture.h"
 
+namespace {
+
 using Files = MachineTest;
 
-TEST_F(Files, CreateDirectoryReportsExistingAndMissingParents)
+// The creation time, in seconds since 1970, that the file search reports.
+uint64_t CreationSeconds(const char* path)
 {
-    EXPECT_TRUE(CreateDirectoryA("C:\\Data", nullptr));
-    EXPECT_FALSE(CreateDirectoryA("C:\\Data", nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    EXPECT_FALSE(CreateDirectoryA("C:\\Missing\\Child", nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(CreateDirectoryA("C:\\", nullptr));
-    EXPECT_EQ(GetFileAttributesA("C:\\Data"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-}
-
-TEST_F(Files, FindMatchesWildcardsWithoutCaseAndReportsSizeAndCreationTime)
-{
-    auto& fs = machine().fileSystem();
-    fs.WriteFile("C:\\Logs\\app_1.log", "12345");
-    fs.WriteFile("C:\\Logs\\APP_2.LOG", "");
-    fs.WriteFile("C:\\Logs\\app_3.txt", "x");
-    fs.WriteFile("C:\\Logs\\other.log", "x");
-    fs.SetCreationTime("C:\\Logs\\app_1.log", 1000000000);
-
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA("C:\\Logs\\app_*.log", &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    std::set<std::string> names;
-    do {
-        names.insert(data.cFileName);
-        if (std::string(data.cFileName) == "app_1.log") {
-            EXPECT_EQ(data.nFileSizeLow, 5u);
-            EXPECT_EQ(data.nFileSizeHigh, 0u);
-            uint64_t ticks = (static_cast<uint64_t>(data.ftCreationTime.dwHighDateTime) << 32) |
-                             data.ftCreationTime.dwLowDateTime;
-            EXPECT_EQ(ticks / 10000000ULL - 11644473600ULL, 1000000000ULL);
-        }
-    } while (FindNextFileA(find, &data));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-    EXPECT_TRUE(FindClose(find));
-    EXPECT_EQ(names, (std::set<std::string>{"app_1.log", "APP_2.LOG"}));
-
-    EXPECT_EQ(FindFirstFileA("C:\\Logs\\none_*.log", &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(FindFirstFileA("C:\\Nowhere\\*.log", &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    HANDLE find = FindFirstFileA(path, &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    FindClose(find);
+    const FILETIME& time = data.ftCreationTime;
+    return ((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000000ULL - 11644473600ULL;
 }
 
-TEST_F(Files, DeleteFileRemovesFilesOnly)
+}  // namespace
+
+TEST_F(Files, CreationTimeIsTheSimulatedTimeOfCreationAndWritingDoesNotMoveIt)
 {
     auto& fs = machine().fileSystem();
-    fs.WriteFile("C:\\Logs\\a.log", "x");
-    EXPECT_TRUE(DeleteFileA("C:\\Logs\\a.log"));
+    machine().clock().PinWallTime(1000000000);
+    std::string host = fs.WriteFile("C:\\Logs\\a.log", "x");
+    ASSERT_TRUE(CreateDirectoryA("C:\\Logs\\Folder", nullptr));
+    // A library opening the path itself creates the file later.
+    std::string library = HalvexNativePath("C:\\Logs\\b.log");
+    machine().clock().AdvanceWallTime(3600);
+    std::ofstream(host, std::ios::app) << "more";
+    fs.WriteFile("C:\\Logs\\a.log", "rewritten");
+    std::ofstream(library) << "created by the library";
+
+    EXPECT_EQ(CreationSeconds("C:\\Logs\\a.log"), 1000000000u);
+    EXPECT_EQ(CreationSeconds("C:\\Logs\\Folder"), 1000000000u);
+    EXPECT_EQ(CreationSeconds("C:\\Logs\\b.log"), 1000000000u);
+}
+
+TEST_F(Files, DeleteFileRemovesClosedFilesOnly)
+{
+    auto& fs = machine().fileSystem();
+    std::ofstream open(fs.WriteFile("C:\\Logs\\a.log", "x"), std::ios::app);
+    EXPECT_FALSE(DeleteFileA("C:\\Logs\\a.log"));  // opened without delete sharing
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    open.close();
+    EXPECT_TRUE(DeleteFileA("C:\\LOGS\\A.LOG"));
     EXPECT_FALSE(fs.Exists("C:\\Logs\\a.log"));
-    EXPECT_FALSE(DeleteFileA("C:\\Logs\\a.log"));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(DeleteFileA("C:\\Logs"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
-TEST_F(Files, ModuleFileNameIsCutToTheBufferWithTheWindowsResult)
-{
-    machine().SetExecutablePath("C:\\Svc\\HalvexService.exe");
-    char full[MAX_PATH];
-    EXPECT_EQ(GetModuleFileNameA(nullptr, full, MAX_PATH), 24u);
-    EXPECT_STREQ(full, "C:\\Svc\\HalvexService.exe");
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-
-    char small[8];
-    EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof(small)), 8u);
-    EXPECT_STREQ(small, "C:\\Svc\\");
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-
-    wchar_t wide[MAX_PATH];
-    EXPECT_EQ(GetModuleFileNameW(nullptr, wide, MAX_PATH), 24u);
-    EXPECT_STREQ(wide, L"C:\\Svc\\HalvexService.exe");
-}
-
-TEST_F(Files, WindowsPathsLiveUnderTheMachinesOwnRoot)
+TEST_F(Files, NamesAreFoundWithoutCaseAtEveryLevelAndNewNamesKeepTheirCase)
 {
     auto& fs = machine().fileSystem();
-    EXPECT_EQ(fs.HostPath("C:\\ProgramData\\x.log"), fs.Root() + "/C/ProgramData/x.log");
-    EXPECT_EQ(fs.HostPath("c:/ProgramData/x.log"), fs.Root() + "/C/ProgramData/x.log");
-    std::string before = fs.Root();
-    machine().Reset();
-    EXPECT_NE(fs.Root(), before);
+    fs.WriteFile("C:\\ProgramData\\Varnick Wireless Inc\\DPR Service\\a.log", "x");
+    EXPECT_FALSE(CreateDirectoryA("D:\\Tools", nullptr));  // no such drive yet
+    fs.WriteFile("D:\\Tools\\b.txt", "y");
+    EXPECT_FALSE(CreateDirectoryA("C:\\Missing\\Child", nullptr));  // parents are not made on the way
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesA("c:\\programdata\\VARNICK wireless inc\\dpr SERVICE\\A.LOG"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_TRUE(CreateDirectoryA("c:\\PROGRAMDATA\\varnick WIRELESS inc\\New Folder", nullptr));
+    EXPECT_TRUE(CreateDirectoryA("d:\\TOOLS\\Sub", nullptr));
+    EXPECT_EQ(fs.List("C:\\ProgramData\\Varnick Wireless Inc"), (std::vector<std::string>{"DPR Service", "New Folder"}));
+    EXPECT_EQ(fs.List("D:\\Tools"), (std::vector<std::string>{"Sub", "b.txt"}));
 }
+
+class WindowsPaths : public MachineTest, public testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+// No path leaves the laptop's root: ".." stops at the drive root; UNC, device
+// paths and missing drives have no place ("").
+TEST_P(WindowsPaths, StayUnderTheLaptopsRoot)
+{
+    auto& fs = machine().fileSystem();
+    std::string expected = GetParam().second;
+    EXPECT_EQ(fs.HostPath(GetParam().first), expected.empty() ? "" : fs.Root() + expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WindowsPaths,
+    testing::Values(std::make_pair("C:\\ProgramData\\x.log", "/C/ProgramData/x.log"),
+                    std::make_pair("c:/ProgramData/x.log", "/C/ProgramData/x.log"),
+                    std::make_pair("C:\\..\\..\\x", "/C/x"), std::make_pair("C:/a/../../../b/./x", "/C/b/x"),
+                    std::make_pair("\\..\\x", "/C/x"), std::make_pair("..\\..\\..\\..\\x", "/C/x"),
+                    std::make_pair("x.log", "/C/Windows/System32/x.log"), std::make_pair("D:\\x", ""),
+                    std::make_pair("\\\\server\\share\\x", ""), std::make_pair("//server/share/x", ""),
+                    std::make_pair("\\\\?\\C:\\x", ""), std::make_pair("\\\\.\\C:\\x", "")));

@@ -16,9 +16,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+sim::FileSystem& Files()
+{
+    return sim::Machine::Get().fileSystem();
+}
+
+// "" for a null path or one without a place on the laptop: every host call refuses it.
 std::string Host(LPCSTR windowsPath)
 {
-    return sim::Machine::Get().fileSystem().HostPath(windowsPath);
+    return windowsPath ? Files().HostPath(windowsPath) : std::string();
 }
 
 // Windows wildcard match ('*' and '?'), without regard to case.
@@ -48,11 +54,16 @@ bool WildcardMatch(const char* mask, const char* name)
     return *mask == '\0';
 }
 
+FILETIME ToFileTime(int64_t secondsSince1970, int64_t nanoseconds)
+{
+    uint64_t ticks = static_cast<uint64_t>(secondsSince1970 + 11644473600LL) * 10000000ULL +
+                     static_cast<uint64_t>(nanoseconds) / 100;
+    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
 FILETIME ToFileTime(const struct timespec& when)
 {
-    uint64_t ticks = (static_cast<uint64_t>(when.tv_sec) + 11644473600ULL) * 10000000ULL +
-                     static_cast<uint64_t>(when.tv_nsec) / 100;
-    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+    return ToFileTime(when.tv_sec, when.tv_nsec);
 }
 
 struct FindSearch : winapi_impl::KernelObject {
@@ -68,8 +79,8 @@ bool Describe(const fs::path& hostPath, const std::string& name, WIN32_FIND_DATA
     }
     std::memset(&data, 0, sizeof(data));
     data.dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    // The creation time is the host file's modification time, so tests can age files.
-    data.ftCreationTime = ToFileTime(info.st_mtim);
+    int64_t created = Files().CreationTime(hostPath.string());
+    data.ftCreationTime = ToFileTime(created / 1000, created % 1000 * 1000000);
     data.ftLastAccessTime = ToFileTime(info.st_atim);
     data.ftLastWriteTime = ToFileTime(info.st_mtim);
     uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
@@ -83,12 +94,9 @@ bool Describe(const fs::path& hostPath, const std::string& name, WIN32_FIND_DATA
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
 {
-    if (path == nullptr) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
     std::string host = Host(path);
     if (mkdir(host.c_str(), 0755) == 0) {
+        Files().RecordCreation(host);
         return TRUE;
     }
     switch (errno) {
@@ -109,7 +117,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
 DWORD GetFileAttributesA(LPCSTR path)
 {
     struct stat info;
-    if (path == nullptr || stat(Host(path).c_str(), &info) != 0) {
+    if (stat(Host(path).c_str(), &info) != 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -127,7 +135,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
     std::string folder = cut == std::string::npos ? std::string() : windowsPattern.substr(0, cut);
     std::string mask = cut == std::string::npos ? windowsPattern : windowsPattern.substr(cut + 1);
 
-    fs::path hostFolder = Host(folder.c_str());
+    fs::path hostFolder = Files().HostPath(folder);
     std::error_code ec;
     if (!fs::is_directory(hostFolder, ec)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -178,12 +186,23 @@ BOOL FindClose(HANDLE find)
 
 BOOL DeleteFileA(LPCSTR path)
 {
+    std::string host = Host(path);
     struct stat info;
-    if (path == nullptr || stat(Host(path).c_str(), &info) != 0) {
+    if (stat(host.c_str(), &info) != 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    if (S_ISDIR(info.st_mode) || unlink(Host(path).c_str()) != 0) {
+    if (S_ISDIR(info.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Files are opened without delete sharing (spdlog's log among them): while
+    // the process holds one open, Windows refuses to delete it.
+    if (Files().HeldOpen(host)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (!Files().DeleteHostFile(host)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }

@@ -4,5 +4,5 @@
 
 std::string HalvexNativePath(const std::string& windowsPath)
 {
-    return sim::Machine::Get().fileSystem().HostPath(windowsPath);
+    return sim::Machine::Get().fileSystem().LibraryPath(windowsPath);
 }

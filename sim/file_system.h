@@ -1,0 +1,75 @@
+// The simulated laptop's drives: Windows paths ("C:\\ProgramData\\...") mapped
+// onto a host folder of its own, with the Windows rules the service relies on.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Names are found without regard to case at every level; a new name keeps the
+// case it was given. '/' separates like '\'; ".." stops at the drive root. A
+// rooted path without a drive is on C:, a relative one is taken from
+// C:\Windows\System32 (a service's working folder), "D:x" from the root of D:.
+// Each drive is a folder under the root; C: always exists, another drive once
+// a test writes a file on it. UNC and device paths and paths on a missing
+// drive have no place on the laptop: HostPath answers "" for them, which every
+// host call refuses.
+//
+// A file's creation time is the simulated wall time at which it was created;
+// writing does not move it.
+class FileSystem {
+public:
+    const std::string& Root() const { return m_root; }
+    std::string HostPath(const std::string& windowsPath) const;
+    // HostPath for a library that opens the file itself (spdlog, tinyxml2): a
+    // file that does not exist yet and that the library creates gets the
+    // creation time of this moment.
+    std::string LibraryPath(const std::string& windowsPath);
+
+    // Writes a file (creating its drive and folders) and returns its host path.
+    std::string WriteFile(const std::string& windowsPath, const std::string& content);
+    std::string ReadFile(const std::string& windowsPath) const;
+    bool Exists(const std::string& windowsPath) const;
+    // Names of the entries of a folder, sorted.
+    std::vector<std::string> List(const std::string& windowsFolder) const;
+    // Ages a file: the creation time that the file search reports.
+    void SetCreationTime(const std::string& windowsPath, std::time_t when);
+
+    // For the Win32 calls, on host paths of existing files and folders.
+    // Milliseconds since 1970 of the creation; a file created behind the
+    // simulator's back counts as created when it is first seen.
+    int64_t CreationTime(const std::string& hostPath);
+    void RecordCreation(const std::string& hostPath);
+    // True when this process holds the file open.
+    bool HeldOpen(const std::string& hostPath) const;
+    // Unlinks a file and forgets its creation time; false (errno set) on failure.
+    bool DeleteHostFile(const std::string& hostPath);
+
+    void Recreate();  // a new, empty root folder
+    void Remove();
+
+private:
+    // A host file as the host names it: device, inode and, where the host keeps
+    // one, birth time, so that a reused inode is another file.
+    struct FileId {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        int64_t birthNanoseconds = 0;
+        bool operator<(const FileId& other) const;
+        bool operator==(const FileId& other) const;
+    };
+    static bool IdOf(const std::string& hostPath, FileId& id);
+    void Record(const std::string& hostPath, int64_t when);
+
+    std::string m_root;
+    mutable std::mutex m_mutex;                       // guards the two maps
+    std::map<FileId, int64_t> m_created;              // creation time of each file seen
+    std::map<std::string, int64_t> m_handedOut;       // LibraryPath of files not yet created
+};
+
+}  // namespace sim

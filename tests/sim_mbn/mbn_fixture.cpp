@@ -26,9 +26,6 @@ void MbnClientTest::SetUp()
     ASSERT_EQ(CoCreateInstance(CLSID_MbnInterfaceManager, nullptr, CLSCTX_ALL, IID_IMbnInterfaceManager,
                                reinterpret_cast<void**>(&m_interfaceManager)),
               S_OK);
-    ASSERT_EQ(CoCreateInstance(CLSID_MbnConnectionManager, nullptr, CLSCTX_ALL, IID_IMbnConnectionManager,
-                               reinterpret_cast<void**>(&m_connectionManager)),
-              S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_MbnDeviceServicesManager, nullptr, CLSCTX_ALL, IID_IMbnDeviceServicesManager,
                                reinterpret_cast<void**>(&m_deviceServicesManager)),
               S_OK);
@@ -40,15 +37,11 @@ void MbnClientTest::TearDown()
     EXPECT_TRUE(mbn().WaitIdle());
     UnadviseAll();
     ReleaseAndClear(m_service);
-    ReleaseAndClear(m_context);
     ReleaseAndClear(m_deviceServicesManager);
-    ReleaseAndClear(m_connectionManager);
     ReleaseAndClear(m_interfaceManager);
-    if (m_sink != nullptr) {
-        // Every reference the simulated API took has been given back.
-        EXPECT_EQ(m_sink->RefCount(), 1u);
-        m_sink->Release();
-    }
+    // Every reference the simulated API took has been given back.
+    EXPECT_EQ(m_sink->RefCount(), 1u);
+    m_sink->Release();
     EXPECT_EQ(mbn().LiveObjects(), 0);
     EXPECT_EQ(machine().com().LiveBstrs(), 0);
     EXPECT_EQ(machine().com().LiveSafeArrays(), 0);
@@ -58,11 +51,8 @@ void MbnClientTest::TearDown()
 void MbnClientTest::AdviseAll()
 {
     const std::pair<IUnknown*, IID> points[] = {
-        {m_connectionManager, IID_IMbnConnectionEvents},
         {m_interfaceManager, IID_IMbnInterfaceManagerEvents},
-        {m_interfaceManager, IID_IMbnInterfaceEvents},
         {m_deviceServicesManager, IID_IMbnDeviceServicesEvents},
-        {m_interfaceManager, IID_IMbnRegistrationEvents},
     };
     for (const auto& item : points) {
         IConnectionPointContainer* container = nullptr;
@@ -72,12 +62,8 @@ void MbnClientTest::AdviseAll()
         ASSERT_EQ(container->FindConnectionPoint(item.second, &point), S_OK);
         container->Release();
         DWORD cookie = 0;
-        if (SUCCEEDED(point->Advise(static_cast<IMbnDeviceServicesEvents*>(m_sink), &cookie))) {
-            m_advised.push_back({point, cookie});
-        } else {
-            EXPECT_EQ(cookie, 0u);
-            point->Release();
-        }
+        ASSERT_EQ(point->Advise(static_cast<IMbnDeviceServicesEvents*>(m_sink), &cookie), S_OK);
+        m_advised.push_back({point, cookie});
     }
 }
 
@@ -90,26 +76,27 @@ void MbnClientTest::UnadviseAll()
     m_advised.clear();
 }
 
-HRESULT MbnClientTest::OpenService(const std::string& interfaceId)
+HRESULT MbnClientTest::GetService(IMbnDeviceService** service, const std::string& interfaceId)
 {
-    ReleaseAndClear(m_service);
-    ReleaseAndClear(m_context);
+    ReleaseAndClear(*service);
     BSTR id = Wide(interfaceId.empty() ? mbn().InterfaceId() : interfaceId);
-    HRESULT hr = m_deviceServicesManager->GetDeviceServicesContext(id, &m_context);
+    IMbnDeviceServicesContext* context = nullptr;
+    HRESULT hr = m_deviceServicesManager->GetDeviceServicesContext(id, &context);
     SysFreeString(id);
     if (FAILED(hr)) {
         return hr;
     }
     BSTR serviceId = Wide(Mbn::kVendorServiceId);
-    hr = m_context->GetDeviceService(serviceId, &m_service);
+    hr = context->GetDeviceService(serviceId, service);
     SysFreeString(serviceId);
+    context->Release();
     return hr;
 }
 
-HRESULT MbnClientTest::OpenSession()
+HRESULT MbnClientTest::OpenSession(IMbnDeviceService* service)
 {
     ULONG requestId = 0;
-    HRESULT hr = m_service->OpenCommandSession(&requestId);
+    HRESULT hr = (service != nullptr ? service : m_service)->OpenCommandSession(&requestId);
     mbn().WaitIdle();
     return hr;
 }
@@ -123,11 +110,11 @@ HRESULT MbnClientTest::SendBytes(ULONG commandId, const std::string& bytes)
     return hr;
 }
 
-HRESULT MbnClientTest::SendAt(const std::string& text, ULONG* requestId)
+HRESULT MbnClientTest::SendAt(const std::string& text, ULONG* requestId, IMbnDeviceService* service)
 {
-    SAFEARRAY* payload = AtPayload(text);
+    SAFEARRAY* payload = ByteArray(AtBytes(text));
     ULONG id = 0;
-    HRESULT hr = m_service->SetCommand(Mbn::kAtCommandId, payload, &id);
+    HRESULT hr = (service != nullptr ? service : m_service)->SetCommand(Mbn::kAtCommandId, payload, &id);
     SafeArrayDestroy(payload);
     if (requestId != nullptr) {
         *requestId = id;

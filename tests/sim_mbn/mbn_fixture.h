@@ -1,6 +1,6 @@
-// A client of the simulated Mobile Broadband API for tests: the three
-// managers, one TestSink advised on every connection point, and the vendor
-// device service of the modem's interface.
+// A client of the simulated Mobile Broadband API for tests: the interface and
+// device services managers, one TestSink advised on their device-services and
+// interface-manager connection points, and the modem's vendor device service.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,21 +18,21 @@ protected:
 
     sim::MobileBroadband& mbn() { return machine().mbn(); }
 
-    // Advises `sink` on every connection point of the three managers.
     void AdviseAll();
     void UnadviseAll();
-    // Context and device service for `interfaceId` (the modem's by default).
-    HRESULT OpenService(const std::string& interfaceId = "");
-    HRESULT OpenSession();  // OpenCommandSession + wait for its completion
-    HRESULT SendAt(const std::string& text, ULONG* requestId = nullptr);
+    // A context (released again) and its vendor device service for
+    // `interfaceId` (the modem's by default).
+    HRESULT GetService(IMbnDeviceService** service, const std::string& interfaceId = "");
+    // m_service, replacing the one held before.
+    HRESULT OpenService() { return GetService(&m_service); }
+    HRESULT OpenSession(IMbnDeviceService* service = nullptr);  // OpenCommandSession, then WaitIdle
+    HRESULT SendAt(const std::string& text, ULONG* requestId = nullptr, IMbnDeviceService* service = nullptr);
     HRESULT SendBytes(ULONG commandId, const std::string& bytes);
     void WaitIdle() { ASSERT_TRUE(mbn().WaitIdle()); }
     std::vector<SinkEvent> EventsNamed(const std::string& name) const;
 
     IMbnInterfaceManager* m_interfaceManager = nullptr;
-    IMbnConnectionManager* m_connectionManager = nullptr;
     IMbnDeviceServicesManager* m_deviceServicesManager = nullptr;
-    IMbnDeviceServicesContext* m_context = nullptr;
     IMbnDeviceService* m_service = nullptr;
     TestSink* m_sink = nullptr;
     struct Advised {
@@ -41,3 +41,9 @@ protected:
     };
     std::vector<Advised> m_advised;
 };
+
+// The byte payload of an AT command: four zero bytes, then the text.
+inline std::string AtBytes(const std::string& text)
+{
+    return std::string(4, '\0') + text;
+}

@@ -1,5 +1,5 @@
-// A sink for every Mobile Broadband events interface that records what it
-// receives, plus small helpers to drive the simulated API from tests.
+// A sink for the device-services and interface-manager events that records
+// what it receives, plus byte-array helpers to drive the simulated API.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mbnapi.h"
@@ -15,17 +16,14 @@ struct SinkEvent {
     std::string name;
     HRESULT status = S_OK;
     ULONG requestId = 0;
-    ULONG number = 0;          // response id, event id or interface state
+    ULONG commandId = 0;
     bool hadData = false;
-    std::string data;          // the bytes of the data array
-    std::string interfaceId;   // of the object or the BSTR argument
+    std::string data;         // the bytes of the data array
+    std::string interfaceId;  // of the interface object or the BSTR argument
+    std::thread::id thread;   // that delivered it
 };
 
-class TestSink final : public IMbnDeviceServicesEvents,
-                       public IMbnInterfaceManagerEvents,
-                       public IMbnInterfaceEvents,
-                       public IMbnConnectionEvents,
-                       public IMbnRegistrationEvents {
+class TestSink final : public IMbnDeviceServicesEvents, public IMbnInterfaceManagerEvents {
 public:
     TestSink() = default;
 
@@ -52,25 +50,6 @@ public:
     // IMbnInterfaceManagerEvents
     HRESULT STDMETHODCALLTYPE OnInterfaceArrival(IMbnInterface*) override;
     HRESULT STDMETHODCALLTYPE OnInterfaceRemoval(IMbnInterface*) override;
-    // IMbnInterfaceEvents
-    HRESULT STDMETHODCALLTYPE OnInterfaceCapabilityAvailable(IMbnInterface*) override;
-    HRESULT STDMETHODCALLTYPE OnSubscriberInformationChange(IMbnInterface*) override;
-    HRESULT STDMETHODCALLTYPE OnReadyStateChange(IMbnInterface*) override;
-    HRESULT STDMETHODCALLTYPE OnEmergencyModeChange(IMbnInterface*) override;
-    HRESULT STDMETHODCALLTYPE OnHomeProviderAvailable(IMbnInterface*) override;
-    HRESULT STDMETHODCALLTYPE OnPreferredProvidersChange(IMbnInterface*) override;
-    HRESULT STDMETHODCALLTYPE OnSetPreferredProvidersComplete(IMbnInterface*, ULONG, HRESULT) override;
-    HRESULT STDMETHODCALLTYPE OnScanNetworkComplete(IMbnInterface*, ULONG, HRESULT) override;
-    // IMbnConnectionEvents
-    HRESULT STDMETHODCALLTYPE OnConnectComplete(IMbnConnection*, ULONG, HRESULT) override;
-    HRESULT STDMETHODCALLTYPE OnDisconnectComplete(IMbnConnection*, ULONG, HRESULT) override;
-    HRESULT STDMETHODCALLTYPE OnConnectStateChange(IMbnConnection*) override;
-    HRESULT STDMETHODCALLTYPE OnVoiceCallStateChange(IMbnConnection*) override;
-    // IMbnRegistrationEvents
-    HRESULT STDMETHODCALLTYPE OnRegisterModeAvailable(IMbnRegistration*) override;
-    HRESULT STDMETHODCALLTYPE OnRegisterStateChange(IMbnRegistration*) override;
-    HRESULT STDMETHODCALLTYPE OnPacketServiceStateChange(IMbnRegistration*) override;
-    HRESULT STDMETHODCALLTYPE OnSetRegisterModeComplete(IMbnRegistration*, ULONG, HRESULT) override;
 
 private:
     ~TestSink() = default;
@@ -84,5 +63,3 @@ private:
 std::string Narrow(BSTR text);
 std::string ArrayBytes(SAFEARRAY* array);
 SAFEARRAY* ByteArray(const std::string& bytes);
-// The AT payload: four zero bytes, then the text.
-SAFEARRAY* AtPayload(const std::string& text);

@@ -227,7 +227,6 @@ struct MobileBroadband::Impl {
     std::vector<SimManagerBase*> managers;  // live manager objects (not owned)
     std::map<EventsInterface, int> adviseCalls;
     std::map<EventsInterface, int> unadviseCalls;
-    int openSessionCalls = 0;
     int closeSessionCalls = 0;
     std::vector<TranscriptEntry> transcript;
     // ---- end of guarded state ----

@@ -391,7 +391,9 @@ private:
             if (FAILED(hr)) {
                 return hr;
             }
-            (open ? m_hub.openSessionCalls : m_hub.closeSessionCalls)++;
+            if (!open) {
+                ++m_hub.closeSessionCalls;
+            }
             const bool isOpen = m_hub.openSessions.count(this) != 0;
             if (open && isOpen) {
                 return sim::hr::AlreadyInitialized;

@@ -338,7 +338,6 @@ void MobileBroadband::Impl::Reset()
         profileName = "Internet";
         adviseCalls.clear();
         unadviseCalls.clear();
-        openSessionCalls = 0;
         closeSessionCalls = 0;
         transcript.clear();
     }
@@ -380,12 +379,6 @@ void MobileBroadband::SetInterfaceId(const std::string& id)
 std::string MobileBroadband::InterfaceId() const
 {
     return m_impl->CurrentInterfaceId();
-}
-
-bool MobileBroadband::ModemPresent() const
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    return m_impl->present;
 }
 
 bool MobileBroadband::CommandSessionOpen() const
@@ -525,25 +518,6 @@ void MobileBroadband::FailStateQueries(bool fail)
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->failStateQueries = fail;
-}
-
-void MobileBroadband::ClearFaults()
-{
-    for (ManagerClass which :
-         {ManagerClass::InterfaceManager, ManagerClass::ConnectionManager, ManagerClass::DeviceServicesManager}) {
-        m_impl->com.FailCreation(ClassId(which), 0, 0);
-    }
-    m_impl->modem.ClearReplyFaults();
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->contextFault = Impl::Armed{};
-    m_impl->serviceFault = Impl::Armed{};
-    m_impl->rebootFault = Impl::Armed{};
-    m_impl->adviseFaults.clear();
-    m_impl->unadviseFaults.clear();
-    m_impl->openFaults.clear();
-    m_impl->closeFaults.clear();
-    m_impl->commandFaults.clear();
-    m_impl->failStateQueries = false;
 }
 
 void MobileBroadband::SetEmergencyMode(bool on)
@@ -783,12 +757,6 @@ int MobileBroadband::UnadviseCalls(EventsInterface which) const
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     auto it = m_impl->unadviseCalls.find(which);
     return it == m_impl->unadviseCalls.end() ? 0 : it->second;
-}
-
-int MobileBroadband::OpenSessionCalls() const
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    return m_impl->openSessionCalls;
 }
 
 int MobileBroadband::CloseSessionCalls() const

@@ -36,7 +36,7 @@
 //  - modem(): the modem (its SAR table, pin commands, reply faults).
 //  - Transcript(): every SetCommand that reached the vendor service.
 //  - Fault injection: every Fail*/Inject* call below takes `times`
-//    (< 0: until ClearFaults or Reset) and the failing HRESULT.
+//    (< 0: until Reset) and the failing HRESULT.
 //  - The platform's latitude: the same objects handed out again, session
 //    completions before the call returns, the order of the presence events,
 //    the reboot's completion.
@@ -140,7 +140,6 @@ public:
     Tk42nModem& modem();
     void SetInterfaceId(const std::string& id);
     std::string InterfaceId() const;
-    bool ModemPresent() const;
     bool CommandSessionOpen() const;
     // The modem leaves / comes back; the events go out in the presence order.
     void RemoveModem();
@@ -184,8 +183,6 @@ public:
     void RefuseReboot(int times = -1, int32_t failure = hr::Fail);
     // Every state query of IMbnInterface/IMbnConnection/IMbnRegistration fails with E_FAIL.
     void FailStateQueries(bool fail);
-    // Removes every fault above (the modem's reply faults included).
-    void ClearFaults();
 
     // ---- states the sinks query (MBN enumeration values) ----
     void SetEmergencyMode(bool on);
@@ -223,7 +220,6 @@ public:
     size_t AdvisedSinks(EventsInterface which) const;  // connections currently advised
     int AdviseCalls(EventsInterface which) const;      // successful Advise calls
     int UnadviseCalls(EventsInterface which) const;    // successful Unadvise calls
-    int OpenSessionCalls() const;
     int CloseSessionCalls() const;
     long LiveObjects() const;  // simulated COM objects not yet destroyed
 

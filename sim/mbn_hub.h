@@ -248,11 +248,11 @@ struct MobileBroadband::Impl {
             call(static_cast<Events*>(sink.get()));
         }
     }
-    // Calls `call(sink, object)` for every advised sink of `Events` on a worker
-    // thread, `delayMs` from now; `object` is held until then.
     // Runs `work` on a worker thread and returns once it has run (or was
     // dropped by a reset).
     void RunOnWorker(std::function<void()> work);
+    // Calls `call(sink, object)` for every advised sink of `Events` on a worker
+    // thread, `delayMs` from now; `object` is held until then.
     template <class Events, class Object, class Call>
     void PostEvent(ComRef<Object> object, Call call, uint32_t delayMs = 0)
     {

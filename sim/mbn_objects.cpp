@@ -84,10 +84,10 @@ protected:
 // An object bound to one appearance of the modem (its presence epoch).
 class ModemObject : public InterfaceObject {
 public:
-    // Made for this interface since the modem's last arrival.
+    // Still connected, and made for this interface since the modem's last arrival.
     bool Serves(const std::string& interfaceId, uint64_t epoch) const
     {
-        return m_interfaceId == interfaceId && m_epoch == epoch;
+        return m_hub.Alive(m_generation) && m_interfaceId == interfaceId && m_epoch == epoch;
     }
 
 protected:

@@ -32,6 +32,7 @@ TEST_F(MbnClientTest, TheCommandSessionBelongsToTheObjectThatOpenedIt)
     EXPECT_EQ(other->CloseCommandSession(&id), sim::hr::InvalidState);
     EXPECT_EQ(OpenSession(other), S_OK);
     EXPECT_EQ(SendAt(kQueryLte3, other), S_OK);
+    WaitIdle();
 
     // A released object's session ends with it.
     other->Release();

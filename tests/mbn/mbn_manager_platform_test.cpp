@@ -54,7 +54,7 @@ TEST_F(ManagerPlatform, ObjectsHandedOutAgainKeepOneReferenceOfTheManager)
     devices->Release();
 }
 
-TEST_F(ManagerPlatform, ACapableInterfaceRemovalWithoutAnIdMatchesNothing)
+TEST_F(ManagerPlatform, ARemovalWithoutAnIdMatchesNothing)
 {
     // Nothing opened yet: the stored interface id is empty.
     ASSERT_EQ(manager()->Init(), 0);
@@ -63,11 +63,15 @@ TEST_F(ManagerPlatform, ACapableInterfaceRemovalWithoutAnIdMatchesNothing)
         manager()->m_device_services_sink->OnInterfaceStateChange(id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
     }
     SysFreeString(empty);
+    mbn().SetInterfaceId("");  // an interface object that reports an empty id
+    mbn().RaiseInterfaceRemoval();
+    mbn().WaitIdle();
     EXPECT_FALSE(service()->m_bDeviceRemoved);
     EXPECT_TRUE(TakeTasks().empty());
 
     auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL"), 2u);
+    EXPECT_EQ(CountOf(lines, "i :   interface removal."), 1u);
     for (const std::string& line : lines) {
         EXPECT_EQ(line.find("Stop any action."), std::string::npos) << line;
     }

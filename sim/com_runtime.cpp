@@ -27,19 +27,6 @@ void ComRuntime::RegisterClass(const std::string& clsid, Factory factory)
     m_classes[clsid].factory = std::move(factory);
 }
 
-void ComRuntime::UnregisterClass(const std::string& clsid)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_classes.erase(clsid);
-}
-
-bool ComRuntime::IsRegistered(const std::string& clsid) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_classes.find(clsid);
-    return it != m_classes.end() && it->second.factory;
-}
-
 void ComRuntime::FailCreation(const std::string& clsid, int times, int32_t hr)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -93,22 +80,36 @@ int32_t ComRuntime::InitializeThread(uint32_t coinit)
     }
     t_apartment.count = 1;
     t_apartment.multithreaded = multithreaded;
-    if (multithreaded) {
-        ++m_mtaUsers;
-    }
+    ++(multithreaded ? m_mtaUsers : m_staUsers);
     return kOk;
 }
 
 void ComRuntime::UninitializeThread()
 {
+    std::function<void()> teardown;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (t_apartment.generation != m_generation || t_apartment.count == 0) {
+            ++m_unbalancedUninit;
+            return;
+        }
+        if (--t_apartment.count > 0) {
+            return;
+        }
+        --(t_apartment.multithreaded ? m_mtaUsers : m_staUsers);
+        if (m_mtaUsers + m_staUsers == 0) {
+            teardown = m_teardown;
+        }
+    }
+    if (teardown) {
+        teardown();
+    }
+}
+
+void ComRuntime::SetTeardownHandler(std::function<void()> handler)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (t_apartment.generation != m_generation || t_apartment.count == 0) {
-        ++m_unbalancedUninit;
-        return;
-    }
-    if (--t_apartment.count == 0 && t_apartment.multithreaded) {
-        --m_mtaUsers;
-    }
+    m_teardown = std::move(handler);
 }
 
 bool ComRuntime::CanCreateObjects() const
@@ -173,6 +174,7 @@ void ComRuntime::Reset()
     }
     ++m_generation;
     m_mtaUsers = 0;
+    m_staUsers = 0;
     m_unbalancedUninit = 0;
     m_liveBstrs = 0;
     m_liveSafeArrays = 0;

@@ -1,6 +1,8 @@
 // The COM library of the simulated laptop: the classes CoCreateInstance can
 // create, per-class creation faults, the apartments of the threads, and counts
 // of live BSTRs and SAFEARRAYs so tests can see that everything was freed.
+// When the last thread of the process leaves COM, the teardown handler runs:
+// objects handed out before are disconnected, as proxies are on Windows.
 //
 // Class ids are handled as text in the registry's form, upper case with braces
 // ("{BDFEE05B-4418-11DD-90ED-001C257CCFF1}").
@@ -22,8 +24,6 @@ public:
     using Factory = std::function<IUnknown*()>;
 
     void RegisterClass(const std::string& clsid, Factory factory);
-    void UnregisterClass(const std::string& clsid);
-    bool IsRegistered(const std::string& clsid) const;
 
     // The next `times` creations of the class fail with `hr` (times < 0: every one).
     void FailCreation(const std::string& clsid, int times, int32_t hr);
@@ -37,6 +37,9 @@ public:
     // that a Reset invalidates.
     int32_t InitializeThread(uint32_t coinit);
     void UninitializeThread();
+    // Called (outside the runtime's lock) when the last thread leaves COM;
+    // kept across resets, like the classes.
+    void SetTeardownHandler(std::function<void()> handler);
     bool CanCreateObjects() const;             // thread initialised, or an MTA exists
     int ThreadInitCount() const;               // of the calling thread
     int MultithreadedApartmentUsers() const;   // threads inside the MTA
@@ -60,6 +63,8 @@ private:
     std::map<std::string, ClassEntry> m_classes;
     uint64_t m_generation = 1;
     int m_mtaUsers = 0;
+    int m_staUsers = 0;
+    std::function<void()> m_teardown;
     int m_unbalancedUninit = 0;
     long m_liveBstrs = 0;
     long m_liveSafeArrays = 0;

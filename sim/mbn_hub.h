@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ namespace sim {
 
 class SimConnectionPoint;
 class SimManagerBase;
+class SimDeviceServicesContext;
+class SimDeviceService;
 
 // Holds one COM reference; copies AddRef, destruction Releases.
 template <class T>
@@ -63,7 +66,6 @@ template <> inline const IID& IidOf<IMbnDeviceService>() { return IID_IMbnDevice
 template <> inline const IID& IidOf<IMbnInterface>() { return IID_IMbnInterface; }
 template <> inline const IID& IidOf<IMbnRegistration>() { return IID_IMbnRegistration; }
 template <> inline const IID& IidOf<IMbnConnection>() { return IID_IMbnConnection; }
-template <> inline const IID& IidOf<IMbnSubscriberInformation>() { return IID_IMbnSubscriberInformation; }
 template <> inline const IID& IidOf<IConnectionPointContainer>() { return IID_IConnectionPointContainer; }
 template <> inline const IID& IidOf<IConnectionPoint>() { return IID_IConnectionPoint; }
 
@@ -115,6 +117,17 @@ public:
         }
         return refs;
     }
+    // AddRef unless the object is already on its way out.
+    bool TryAddRef()
+    {
+        ULONG refs = m_refs.load();
+        while (refs != 0) {
+            if (m_refs.compare_exchange_weak(refs, refs + 1)) {
+                return true;
+            }
+        }
+        return false;
+    }
 
 protected:
     SimComObject() { ++g_liveSimObjects; }
@@ -160,17 +173,21 @@ struct MobileBroadband::Impl {
         int32_t failure;
     };
 
+    using PresenceOrder = std::vector<PresenceEvent>;
+    static PresenceOrder DefaultPresenceOrder();
+
     ComRuntime& com;
     MbnDispatcher dispatcher;
     Tk42nModem modem;
+    // Objects made in an earlier generation (before a reset, or before the
+    // process left COM) are disconnected.
     std::atomic<uint64_t> generation{1};
 
     mutable std::mutex mutex;
     // ---- guarded by mutex ----
     uint64_t presenceEpoch = 1;
     bool present = true;
-    bool sessionOpen = false;
-    bool dataSessionOpen = false;
+    std::set<const SimDeviceService*> openSessions;  // objects whose command session is open
     std::string interfaceId = kDefaultInterfaceId;
     ULONG nextRequestId = 1;
     DWORD nextCookie = 1;
@@ -178,11 +195,21 @@ struct MobileBroadband::Impl {
     uint32_t awayMs = 50;
     std::function<void(bool)> presenceListener;
     std::function<void(bool)> networkHook;  // kept across resets
+    PresenceOrder presenceOrder = DefaultPresenceOrder();
+    PresenceOrder heldBack;  // events of the last leave that wait for the return
+
+    bool sameObjects = false;
+    SimDeviceServicesContext* handedContext = nullptr;  // not owned; cleared by its destructor
+    SimDeviceService* handedService = nullptr;          // not owned; cleared by its destructor
+    bool earlySessionCompletions = false;
+    int32_t rebootStatus = 0;
+    bool rebootCompletionAfterLeaving = false;
 
     Armed contextFault;
     Armed serviceFault;
     Armed rebootFault;
     std::map<EventsInterface, Armed> adviseFaults;
+    std::map<EventsInterface, Armed> unadviseFaults;
     std::vector<SessionFaultEntry> openFaults;
     std::vector<SessionFaultEntry> closeFaults;
     std::vector<CommandFault> commandFaults;
@@ -197,12 +224,10 @@ struct MobileBroadband::Impl {
     uint32_t registerMode = MBN_REGISTER_MODE_AUTOMATIC;
     uint32_t activationState = MBN_ACTIVATION_STATE_ACTIVATED;
     std::string profileName = "Internet";
-    uint32_t voiceCallState = MBN_VOICE_CALL_STATE_NONE;
 
     std::vector<SimManagerBase*> managers;  // live manager objects (not owned)
     std::map<EventsInterface, int> adviseCalls;
     std::map<EventsInterface, int> unadviseCalls;
-    int openSessionCalls = 0;
     int closeSessionCalls = 0;
     std::vector<TranscriptEntry> transcript;
     // ---- end of guarded state ----
@@ -224,6 +249,9 @@ struct MobileBroadband::Impl {
             call(static_cast<Events*>(sink.get()));
         }
     }
+    // Runs `work` on a worker thread and returns once it has run (or was
+    // dropped by a reset).
+    void RunOnWorker(std::function<void()> work);
     // Calls `call(sink, object)` for every advised sink of `Events` on a worker
     // thread, `delayMs` from now; `object` is held until then.
     template <class Events, class Object, class Call>
@@ -235,9 +263,13 @@ struct MobileBroadband::Impl {
     IMbnInterface* NewInterfaceObject();  // one reference, for events and queries
     // Delivers OnInterfaceStateChange for `id` to the device-services sinks.
     void FireCapableInterface(const std::string& id, MBN_DEVICE_SERVICES_INTERFACE_STATE state);
-    void FireRemoval();
-    void FireArrival();
-    void StartReboot();
+    // Delivers one presence event for the modem's interface.
+    void FirePresenceEvent(PresenceEvent event);
+    // The modem leaves `removalDelayMs` from now, `afterLeaving` runs once its
+    // events are out, and it returns `awayMs` later.
+    void StartReboot(std::function<void()> afterLeaving);
+    // Disconnects every object handed out so far and releases the advised sinks.
+    void Disconnect();
     void Reset();
 };
 

@@ -1,7 +1,7 @@
 #include "sim/mbn_objects.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 
 namespace sim {
 
@@ -9,22 +9,9 @@ std::atomic<long> g_liveSimObjects{0};
 
 namespace {
 
-constexpr ULONG kMaxCommandSize = 4096;
-constexpr ULONG kMaxDataSize = 4096;
-
 HRESULT Disconnected()
 {
     return RPC_E_DISCONNECTED;
-}
-
-template <class Out>
-HRESULT PutBstr(Out* out, const std::string& text)
-{
-    if (out == nullptr) {
-        return E_POINTER;
-    }
-    *out = MakeBstr(text);
-    return *out == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
 // Reads a one-dimensional VT_UI1 array; false when it is anything else.
@@ -60,6 +47,10 @@ std::string HexText(const std::vector<uint8_t>& bytes)
     return text;
 }
 
+constexpr size_t kMaxCommandSize = 4096;
+
+}  // namespace
+
 // An object of the modem's interface.
 class InterfaceObject : public SimHubObject {
 protected:
@@ -92,6 +83,13 @@ protected:
 
 // An object bound to one appearance of the modem (its presence epoch).
 class ModemObject : public InterfaceObject {
+public:
+    // Still connected, and made for this interface since the modem's last arrival.
+    bool Serves(const std::string& interfaceId, uint64_t epoch) const
+    {
+        return m_hub.Alive(m_generation) && m_interfaceId == interfaceId && m_epoch == epoch;
+    }
+
 protected:
     ModemObject(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
         : InterfaceObject(hub, std::move(interfaceId)), m_epoch(epoch)
@@ -109,85 +107,28 @@ protected:
 
 // ---------------------------------------------------------------- interface
 
-class SimSubscriberInformation final : public SimComObject<IMbnSubscriberInformation>, public SimHubObject {
-public:
-    explicit SimSubscriberInformation(MobileBroadband::Impl& hub) : SimHubObject(hub) {}
-
-    HRESULT STDMETHODCALLTYPE get_SubscriberID(BSTR* SubscriberID) override
-    {
-        return m_hub.Alive(m_generation) ? PutBstr(SubscriberID, "001010123456789") : Disconnected();
-    }
-    HRESULT STDMETHODCALLTYPE get_SimIccID(BSTR* SimIccID) override
-    {
-        return m_hub.Alive(m_generation) ? PutBstr(SimIccID, "8900100000000000001") : Disconnected();
-    }
-    HRESULT STDMETHODCALLTYPE get_TelephoneNumbers(SAFEARRAY** TelephoneNumbers) override
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (TelephoneNumbers == nullptr) {
-            return E_POINTER;
-        }
-        *TelephoneNumbers = SafeArrayCreateVector(VT_BSTR, 0, 1);
-        if (*TelephoneNumbers == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        LONG index = 0;
-        BSTR number = MakeBstr("+15550100");
-        SafeArrayPutElement(*TelephoneNumbers, &index, number);
-        SysFreeString(number);
-        return S_OK;
-    }
-};
+namespace {
 
 class SimConnection final : public SimComObject<IMbnConnection>, public InterfaceObject {
 public:
     SimConnection(MobileBroadband::Impl& hub, std::string interfaceId) : InterfaceObject(hub, std::move(interfaceId)) {}
 
-    HRESULT STDMETHODCALLTYPE get_ConnectionID(BSTR* ConnectionID) override
-    {
-        return m_hub.Alive(m_generation) ? PutBstr(ConnectionID, m_interfaceId) : Disconnected();
-    }
-    HRESULT STDMETHODCALLTYPE get_InterfaceID(BSTR* InterfaceID) override
-    {
-        return m_hub.Alive(m_generation) ? PutBstr(InterfaceID, m_interfaceId) : Disconnected();
-    }
+    HRESULT STDMETHODCALLTYPE get_ConnectionID(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_InterfaceID(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Connect(MBN_CONNECTION_MODE, LPCWSTR, ULONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Disconnect(ULONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetConnectionState(MBN_ACTIVATION_STATE* ConnectionState, BSTR* ProfileName) override
     {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (ConnectionState == nullptr || ProfileName == nullptr) {
+        if (ProfileName == nullptr) {
             return E_POINTER;
         }
-        std::lock_guard<std::mutex> lock(m_hub.mutex);
-        if (m_hub.failStateQueries) {
-            return E_FAIL;
-        }
-        *ConnectionState = static_cast<MBN_ACTIVATION_STATE>(m_hub.activationState);
-        *ProfileName = MakeBstr(m_hub.profileName);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetVoiceCallState(MBN_VOICE_CALL_STATE* voiceCallState) override
-    {
-        return Query(voiceCallState, [this](MBN_VOICE_CALL_STATE* out) {
-            *out = static_cast<MBN_VOICE_CALL_STATE>(m_hub.voiceCallState);
+        return Query(ConnectionState, [this, ProfileName](MBN_ACTIVATION_STATE* out) {
+            *out = static_cast<MBN_ACTIVATION_STATE>(m_hub.activationState);
+            *ProfileName = MakeBstr(m_hub.profileName);
         });
     }
-    HRESULT STDMETHODCALLTYPE GetActivationNetworkError(ULONG* networkError) override
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (networkError == nullptr) {
-            return E_POINTER;
-        }
-        *networkError = 0;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetVoiceCallState(MBN_VOICE_CALL_STATE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetActivationNetworkError(ULONG*) override { return E_NOTIMPL; }
 };
 
 // The modem's interface; it answers for its registration too.
@@ -198,45 +139,21 @@ public:
     // IMbnInterface
     HRESULT STDMETHODCALLTYPE get_InterfaceID(BSTR* InterfaceID) override
     {
-        return m_hub.Alive(m_generation) ? PutBstr(InterfaceID, m_interfaceId) : Disconnected();
-    }
-    HRESULT STDMETHODCALLTYPE GetInterfaceCapability(MBN_INTERFACE_CAPS* caps) override
-    {
         if (!m_hub.Alive(m_generation)) {
             return Disconnected();
         }
-        if (caps == nullptr) {
+        if (InterfaceID == nullptr) {
             return E_POINTER;
         }
-        std::memset(caps, 0, sizeof(*caps));
-        caps->cellularClass = MBN_CELLULAR_CLASS_GSM;
-        caps->voiceClass = MBN_VOICE_CLASS_NO_VOICE;
-        caps->dataClass = 0x1F;  // GPRS, EDGE, UMTS, HSDPA, HSUPA
-        caps->customDataClass = MakeBstr("LTE");
-        caps->gsmBandClass = 0;
-        caps->customBandClass = MakeBstr("");
-        caps->deviceID = MakeBstr("TK42N0000000001");
-        caps->manufacturer = MakeBstr("Varnick Wireless Inc");
-        caps->model = MakeBstr("TK42-N");
-        caps->firmwareInfo = MakeBstr("TK42N.01.00.00");
-        return S_OK;
+        *InterfaceID = MakeBstr(m_interfaceId);
+        return *InterfaceID == nullptr ? E_OUTOFMEMORY : S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetSubscriberInformation(IMbnSubscriberInformation** info) override
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (info == nullptr) {
-            return E_POINTER;
-        }
-        *info = new SimSubscriberInformation(m_hub);
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetInterfaceCapability(MBN_INTERFACE_CAPS*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSubscriberInformation(IMbnSubscriberInformation**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetReadyState(MBN_READY_STATE* readyState) override
     {
-        return Query(readyState, [this](MBN_READY_STATE* out) {
-            *out = static_cast<MBN_READY_STATE>(m_hub.readyState);
-        });
+        return Query(readyState,
+                     [this](MBN_READY_STATE* out) { *out = static_cast<MBN_READY_STATE>(m_hub.readyState); });
     }
     HRESULT STDMETHODCALLTYPE InEmergencyMode(VARIANT_BOOL* emergencyMode) override
     {
@@ -249,24 +166,14 @@ public:
             out->providerID = MakeBstr(m_hub.providerId);
             out->providerState = m_hub.providerState;
             out->providerName = MakeBstr(m_hub.providerName);
-            out->dataClass = 0x1F;
+            out->dataClass = 0;
         });
     }
     HRESULT STDMETHODCALLTYPE GetPreferredProviders(SAFEARRAY**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetPreferredProviders(SAFEARRAY*, ULONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetVisibleProviders(ULONG*, SAFEARRAY**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ScanNetwork(ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetConnection(IMbnConnection** mbnConnection) override
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (mbnConnection == nullptr) {
-            return E_POINTER;
-        }
-        *mbnConnection = NewConnection(m_hub, m_interfaceId);
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetConnection(IMbnConnection**) override { return E_NOTIMPL; }
 
     // IMbnRegistration
     HRESULT STDMETHODCALLTYPE GetRegisterState(MBN_REGISTER_STATE* registerState) override
@@ -277,44 +184,23 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetRegisterMode(MBN_REGISTER_MODE* registerMode) override
     {
-        return Query(registerMode, [this](MBN_REGISTER_MODE* out) {
-            *out = static_cast<MBN_REGISTER_MODE>(m_hub.registerMode);
-        });
+        return Query(registerMode,
+                     [this](MBN_REGISTER_MODE* out) { *out = static_cast<MBN_REGISTER_MODE>(m_hub.registerMode); });
     }
-    HRESULT STDMETHODCALLTYPE GetProviderID(BSTR* providerID) override
-    {
-        return Query(providerID, [this](BSTR* out) { *out = MakeBstr(m_hub.providerId); });
-    }
-    HRESULT STDMETHODCALLTYPE GetProviderName(BSTR* providerName) override
-    {
-        return Query(providerName, [this](BSTR* out) { *out = MakeBstr(m_hub.providerName); });
-    }
-    HRESULT STDMETHODCALLTYPE GetRoamingText(BSTR* roamingText) override
-    {
-        return Query(roamingText, [](BSTR* out) { *out = MakeBstr(""); });
-    }
-    HRESULT STDMETHODCALLTYPE GetAvailableDataClasses(ULONG* classes) override
-    {
-        return Query(classes, [](ULONG* out) { *out = 0x1F; });
-    }
-    HRESULT STDMETHODCALLTYPE GetCurrentDataClass(ULONG* dataClass) override
-    {
-        return Query(dataClass, [](ULONG* out) { *out = 0x10; });
-    }
-    HRESULT STDMETHODCALLTYPE GetRegistrationNetworkError(ULONG* error) override
-    {
-        return Query(error, [](ULONG* out) { *out = 0; });
-    }
-    HRESULT STDMETHODCALLTYPE GetPacketAttachNetworkError(ULONG* error) override
-    {
-        return Query(error, [](ULONG* out) { *out = 0; });
-    }
+    HRESULT STDMETHODCALLTYPE GetProviderID(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetProviderName(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRoamingText(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAvailableDataClasses(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentDataClass(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRegistrationNetworkError(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPacketAttachNetworkError(ULONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetRegisterMode(MBN_REGISTER_MODE, LPCWSTR, ULONG, ULONG*) override
     {
         return E_NOTIMPL;
     }
-
 };
+
+}  // namespace
 
 // ---------------------------------------------------------- device services
 
@@ -324,39 +210,18 @@ public:
         : ModemObject(hub, std::move(interfaceId), epoch)
     {
     }
-
-    HRESULT STDMETHODCALLTYPE QuerySupportedCommands(ULONG* requestID) override
+    ~SimDeviceService() override
     {
-        ULONG id = 0;
-        HRESULT hr = Begin(requestID, id);
-        if (FAILED(hr)) {
-            return hr;
+        std::lock_guard<std::mutex> lock(m_hub.mutex);
+        m_hub.openSessions.erase(this);  // a released service leaves no session behind
+        if (m_hub.handedService == this) {
+            m_hub.handedService = nullptr;
         }
-        Complete([id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
-            SAFEARRAY* list = SafeArrayCreateVector(VT_UI4, 0, 2);
-            if (list != nullptr) {
-                LONG index = 0;
-                ULONG command = MobileBroadband::kAtCommandId;
-                SafeArrayPutElement(list, &index, &command);
-                index = 1;
-                command = MobileBroadband::kRebootCommandId;
-                SafeArrayPutElement(list, &index, &command);
-            }
-            sink->OnQuerySupportedCommandsComplete(service, list, S_OK, id);
-            SafeArrayDestroy(list);
-        });
-        return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE OpenCommandSession(ULONG* requestID) override
-    {
-        return Session(requestID, true);
-    }
-
-    HRESULT STDMETHODCALLTYPE CloseCommandSession(ULONG* requestID) override
-    {
-        return Session(requestID, false);
-    }
+    HRESULT STDMETHODCALLTYPE QuerySupportedCommands(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OpenCommandSession(ULONG* requestID) override { return Session(requestID, true); }
+    HRESULT STDMETHODCALLTYPE CloseCommandSession(ULONG* requestID) override { return Session(requestID, false); }
 
     HRESULT STDMETHODCALLTYPE SetCommand(ULONG commandID, SAFEARRAY* deviceServiceData, ULONG* requestID) override
     {
@@ -382,13 +247,14 @@ public:
         bool complete = true;
         bool withData = true;
         bool reboot = false;
+        bool completeAfterLeaving = false;
         uint32_t delayMs = 0;
         HRESULT status = S_OK;
         ULONG id = 0;
         {
             std::lock_guard<std::mutex> lock(m_hub.mutex);
             HRESULT hr = CheckPresentLocked();
-            if (SUCCEEDED(hr) && !m_hub.sessionOpen) {
+            if (SUCCEEDED(hr) && m_hub.openSessions.count(this) == 0) {
                 hr = sim::hr::InvalidState;
             }
             if (SUCCEEDED(hr) && commandID == MobileBroadband::kRebootCommandId) {
@@ -437,12 +303,11 @@ public:
                     status = E_INVALIDARG;
                 }
                 execute = SUCCEEDED(status);
-            } else if (commandID == MobileBroadband::kRebootCommandId) {
-                if (payload == std::vector<uint8_t>{0x00, 0x11}) {
-                    reboot = true;
-                } else {
-                    status = E_INVALIDARG;
-                }
+            } else if (commandID == MobileBroadband::kRebootCommandId &&
+                       payload == std::vector<uint8_t>{0x00, 0x11}) {
+                reboot = true;
+                status = m_hub.rebootStatus;
+                completeAfterLeaving = m_hub.rebootCompletionAfterLeaving;
             } else {
                 status = E_INVALIDARG;
             }
@@ -468,20 +333,26 @@ public:
         }
         *requestID = id;
 
-        if (complete || reboot) {
-            MobileBroadband::Impl* hub = &m_hub;
+        MobileBroadband::Impl* hub = &m_hub;
+        std::function<void()> completion;
+        if (complete) {
             ComRef<IMbnDeviceService> self(this);
+            completion = [hub, self, commandID, response, withData, status, id] {
+                SAFEARRAY* data = withData ? MakeByteArray(response) : nullptr;
+                hub->Fire<IMbnDeviceServicesEvents>([&](IMbnDeviceServicesEvents* sink) {
+                    sink->OnSetCommandComplete(self.get(), commandID, data, status, id);
+                });
+                SafeArrayDestroy(data);
+            };
+        }
+        if (completion || reboot) {
             m_hub.dispatcher.Post(
-                [hub, self, commandID, response, withData, status, id, complete, reboot] {
-                    if (complete) {
-                        SAFEARRAY* data = withData ? MakeByteArray(response) : nullptr;
-                        hub->Fire<IMbnDeviceServicesEvents>([&](IMbnDeviceServicesEvents* sink) {
-                            sink->OnSetCommandComplete(self.get(), commandID, data, status, id);
-                        });
-                        SafeArrayDestroy(data);
+                [hub, completion, reboot, completeAfterLeaving] {
+                    if (completion && !completeAfterLeaving) {
+                        completion();
                     }
                     if (reboot) {
-                        hub->StartReboot();
+                        hub->StartReboot(completeAfterLeaving ? completion : nullptr);
                     }
                 },
                 delayMs);
@@ -489,94 +360,19 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE QueryCommand(ULONG commandID, SAFEARRAY*, ULONG* requestID) override
-    {
-        ULONG id = 0;
-        HRESULT hr = Begin(requestID, id);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        Complete([commandID, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
-            // The modem answers every query with its functionality mode (1: full).
-            SAFEARRAY* data = MakeByteArray({1, 0, 0, 0});
-            sink->OnQueryCommandComplete(service, commandID, data, S_OK, id);
-            SafeArrayDestroy(data);
-        });
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE OpenDataSession(ULONG* requestID) override { return DataSession(requestID, true); }
-    HRESULT STDMETHODCALLTYPE CloseDataSession(ULONG* requestID) override { return DataSession(requestID, false); }
-
-    HRESULT STDMETHODCALLTYPE WriteData(SAFEARRAY* deviceServiceData, ULONG* requestID) override
-    {
-        std::vector<uint8_t> bytes;
-        if (deviceServiceData != nullptr && !ReadBytes(deviceServiceData, bytes)) {
-            return E_INVALIDARG;
-        }
-        ULONG id = 0;
-        HRESULT hr = Begin(requestID, id, [this] { return m_hub.dataSessionOpen ? S_OK : sim::hr::InvalidState; });
-        if (FAILED(hr)) {
-            return hr;
-        }
-        Complete([id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
-            sink->OnWriteDataComplete(service, S_OK, id);
-        });
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE get_InterfaceID(BSTR* InterfaceID) override
-    {
-        return m_hub.Alive(m_generation) ? PutBstr(InterfaceID, m_interfaceId) : Disconnected();
-    }
-    HRESULT STDMETHODCALLTYPE get_DeviceServiceID(BSTR* DeviceServiceID) override
-    {
-        return m_hub.Alive(m_generation) ? PutBstr(DeviceServiceID, MobileBroadband::kVendorServiceId)
-                                         : Disconnected();
-    }
-    HRESULT STDMETHODCALLTYPE get_IsCommandSessionOpen(BOOL* value) override
-    {
-        return Flag(value, [this] { return m_hub.sessionOpen; });
-    }
-    HRESULT STDMETHODCALLTYPE get_IsDataSessionOpen(BOOL* value) override
-    {
-        return Flag(value, [this] { return m_hub.dataSessionOpen; });
-    }
+    HRESULT STDMETHODCALLTYPE QueryCommand(ULONG, SAFEARRAY*, ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OpenDataSession(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CloseDataSession(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE WriteData(SAFEARRAY*, ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_InterfaceID(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_DeviceServiceID(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_IsCommandSessionOpen(BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_IsDataSessionOpen(BOOL*) override { return E_NOTIMPL; }
 
 private:
-    template <class Extra>
-    HRESULT Begin(ULONG* requestID, ULONG& id, Extra extra)
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (requestID == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard<std::mutex> lock(m_hub.mutex);
-        HRESULT hr = CheckPresentLocked();
-        if (SUCCEEDED(hr)) {
-            hr = extra();
-        }
-        if (FAILED(hr)) {
-            return hr;
-        }
-        id = m_hub.NextRequestId();
-        *requestID = id;
-        return S_OK;
-    }
-    HRESULT Begin(ULONG* requestID, ULONG& id)
-    {
-        return Begin(requestID, id, [] { return S_OK; });
-    }
-
-    // Delivers a completion to every device-services sink on a worker thread.
-    template <class Call>
-    void Complete(Call call)
-    {
-        m_hub.PostEvent<IMbnDeviceServicesEvents>(ComRef<IMbnDeviceService>(this), call);
-    }
-
+    // Opens or closes this object's command session; the completion goes to
+    // every device-services sink on a worker thread, before the call returns
+    // when the platform is set to.
     HRESULT Session(ULONG* requestID, bool open)
     {
         if (!m_hub.Alive(m_generation)) {
@@ -586,6 +382,7 @@ private:
             return E_POINTER;
         }
         bool complete = true;
+        bool beforeReturn = false;
         HRESULT status = S_OK;
         ULONG id = 0;
         {
@@ -594,9 +391,17 @@ private:
             if (FAILED(hr)) {
                 return hr;
             }
-            (open ? m_hub.openSessionCalls : m_hub.closeSessionCalls)++;
-            auto& faults = open ? m_hub.openFaults : m_hub.closeFaults;
-            for (auto& fault : faults) {
+            if (!open) {
+                ++m_hub.closeSessionCalls;
+            }
+            const bool isOpen = m_hub.openSessions.count(this) != 0;
+            if (open && isOpen) {
+                return sim::hr::AlreadyInitialized;
+            }
+            if (!open && !isOpen) {
+                return sim::hr::InvalidState;
+            }
+            for (auto& fault : open ? m_hub.openFaults : m_hub.closeFaults) {
                 if (fault.times == 0) {
                     continue;
                 }
@@ -616,54 +421,34 @@ private:
                 break;
             }
             if (SUCCEEDED(status)) {
-                m_hub.sessionOpen = open;
+                if (open) {
+                    m_hub.openSessions.insert(this);
+                } else {
+                    m_hub.openSessions.erase(this);
+                }
             }
             id = m_hub.NextRequestId();
+            beforeReturn = m_hub.earlySessionCompletions;
         }
         *requestID = id;
         if (complete) {
-            Complete([open, status, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
-                if (open) {
-                    sink->OnOpenCommandSessionComplete(service, status, id);
-                } else {
-                    sink->OnCloseCommandSessionComplete(service, status, id);
-                }
-            });
-        }
-        return S_OK;
-    }
-
-    HRESULT DataSession(ULONG* requestID, bool open)
-    {
-        ULONG id = 0;
-        HRESULT hr = Begin(requestID, id, [this, open] {
-            m_hub.dataSessionOpen = open;
-            return S_OK;
-        });
-        if (FAILED(hr)) {
-            return hr;
-        }
-        Complete([open, id](IMbnDeviceServicesEvents* sink, IMbnDeviceService* service) {
-            if (open) {
-                sink->OnOpenDataSessionComplete(service, S_OK, id);
+            MobileBroadband::Impl* hub = &m_hub;
+            ComRef<IMbnDeviceService> self(this);
+            auto deliver = [hub, self, open, status, id] {
+                hub->Fire<IMbnDeviceServicesEvents>([&](IMbnDeviceServicesEvents* sink) {
+                    if (open) {
+                        sink->OnOpenCommandSessionComplete(self.get(), status, id);
+                    } else {
+                        sink->OnCloseCommandSessionComplete(self.get(), status, id);
+                    }
+                });
+            };
+            if (beforeReturn) {
+                m_hub.RunOnWorker(deliver);
             } else {
-                sink->OnCloseDataSessionComplete(service, S_OK, id);
+                m_hub.dispatcher.Post(deliver);
             }
-        });
-        return S_OK;
-    }
-
-    template <class Read>
-    HRESULT Flag(BOOL* value, Read read)
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
         }
-        if (value == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard<std::mutex> lock(m_hub.mutex);
-        *value = (SUCCEEDED(CheckPresentLocked()) && read()) ? TRUE : FALSE;
         return S_OK;
     }
 };
@@ -673,6 +458,13 @@ public:
     SimDeviceServicesContext(MobileBroadband::Impl& hub, std::string interfaceId, uint64_t epoch)
         : ModemObject(hub, std::move(interfaceId), epoch)
     {
+    }
+    ~SimDeviceServicesContext() override
+    {
+        std::lock_guard<std::mutex> lock(m_hub.mutex);
+        if (m_hub.handedContext == this) {
+            m_hub.handedContext = nullptr;
+        }
     }
 
     HRESULT STDMETHODCALLTYPE EnumerateDeviceServices(SAFEARRAY**) override { return E_NOTIMPL; }
@@ -685,16 +477,14 @@ public:
             return E_POINTER;
         }
         *mbnDeviceService = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            HRESULT hr = CheckPresentLocked();
-            if (FAILED(hr)) {
-                return hr;
-            }
-            int32_t failure = 0;
-            if (m_hub.serviceFault.Take(failure)) {
-                return failure;  // S_OK here: success without an object
-            }
+        std::lock_guard<std::mutex> lock(m_hub.mutex);
+        HRESULT hr = CheckPresentLocked();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        int32_t failure = 0;
+        if (m_hub.serviceFault.Take(failure)) {
+            return failure;  // S_OK here: success without an object
         }
         if (deviceServiceID == nullptr) {
             return E_INVALIDARG;
@@ -702,42 +492,23 @@ public:
         if (!SameIdNoCase(BstrText(deviceServiceID), MobileBroadband::kVendorServiceId)) {
             return sim::hr::NotFound;
         }
-        *mbnDeviceService = NewDeviceService(m_hub, m_interfaceId, m_epoch);
+        SimDeviceService*& handed = m_hub.handedService;
+        if (!(m_hub.sameObjects && handed != nullptr && handed->Serves(m_interfaceId, m_epoch) &&
+              handed->TryAddRef())) {
+            handed = new SimDeviceService(m_hub, m_interfaceId, m_epoch);
+        }
+        *mbnDeviceService = handed;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_MaxCommandSize(ULONG* maxCommandSize) override
-    {
-        if (maxCommandSize == nullptr) {
-            return E_POINTER;
-        }
-        *maxCommandSize = kMaxCommandSize;
-        return m_hub.Alive(m_generation) ? S_OK : Disconnected();
-    }
-    HRESULT STDMETHODCALLTYPE get_MaxDataSize(ULONG* maxDataSize) override
-    {
-        if (maxDataSize == nullptr) {
-            return E_POINTER;
-        }
-        *maxDataSize = kMaxDataSize;
-        return m_hub.Alive(m_generation) ? S_OK : Disconnected();
-    }
+    HRESULT STDMETHODCALLTYPE get_MaxCommandSize(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_MaxDataSize(ULONG*) override { return E_NOTIMPL; }
 };
 
 // ------------------------------------------------------------------ managers
 
-// A wide id as ASCII, other characters as '?'.
-std::string AsciiId(const wchar_t* text)
-{
-    std::string ascii;
-    for (const wchar_t* c = text; *c != 0; ++c) {
-        ascii += static_cast<char>(*c < 0x80 ? *c : '?');
-    }
-    return ascii;
-}
+namespace {
 
-// What the three manager classes share: their connection points, and the
-// modem's interface as the one item the interface and connection managers
-// can look up or list.
+// What the three manager classes share: their connection points.
 template <class Manager>
 class SimManager : public SimComObject<Manager, IConnectionPointContainer>, public SimManagerBase {
 public:
@@ -752,67 +523,6 @@ public:
     {
         return FindPoint(riid, ppCP);
     }
-
-protected:
-    template <class Item>
-    using MakeItem = Item* (*)(MobileBroadband::Impl&, const std::string&);
-
-    // The item for the modem's interface when `wantedId` names it
-    // (case-insensitively) and the modem is present.
-    template <class Item>
-    HRESULT FindItem(LPCWSTR wantedId, Item** item, MakeItem<Item> make)
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (item == nullptr) {
-            return E_POINTER;
-        }
-        *item = nullptr;
-        if (wantedId == nullptr) {
-            return E_INVALIDARG;
-        }
-        const std::string wanted = AsciiId(wantedId);
-        std::string id;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            if (!m_hub.present || !SameIdNoCase(wanted, m_hub.interfaceId)) {
-                return sim::hr::NotFound;
-            }
-            id = m_hub.interfaceId;
-        }
-        *item = make(m_hub, id);
-        return S_OK;
-    }
-
-    // An array of the items: the modem's interface while it is present, else none.
-    template <class Item>
-    HRESULT ListItems(SAFEARRAY** items, MakeItem<Item> make)
-    {
-        if (!m_hub.Alive(m_generation)) {
-            return Disconnected();
-        }
-        if (items == nullptr) {
-            return E_POINTER;
-        }
-        std::string id;
-        bool present = false;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            present = m_hub.present;
-            id = m_hub.interfaceId;
-        }
-        *items = SafeArrayCreateVector(VT_UNKNOWN, 0, present ? 1 : 0);
-        if (*items == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (present) {
-            LONG index = 0;
-            ComRef<Item> item(make(m_hub, id), false);
-            SafeArrayPutElement(*items, &index, static_cast<IUnknown*>(item.get()));
-        }
-        return S_OK;
-    }
 };
 
 class SimInterfaceManager final : public SimManager<IMbnInterfaceManager> {
@@ -824,14 +534,8 @@ public:
     {
     }
 
-    HRESULT STDMETHODCALLTYPE GetInterface(LPCWSTR interfaceID, IMbnInterface** mbnInterface) override
-    {
-        return FindItem(interfaceID, mbnInterface, &NewInterface);
-    }
-    HRESULT STDMETHODCALLTYPE GetInterfaces(SAFEARRAY** mbnInterfaces) override
-    {
-        return ListItems<IMbnInterface>(mbnInterfaces, &NewInterface);
-    }
+    HRESULT STDMETHODCALLTYPE GetInterface(LPCWSTR, IMbnInterface**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetInterfaces(SAFEARRAY**) override { return E_NOTIMPL; }
 };
 
 class SimConnectionManager final : public SimManager<IMbnConnectionManager> {
@@ -841,14 +545,8 @@ public:
     {
     }
 
-    HRESULT STDMETHODCALLTYPE GetConnection(LPCWSTR connectionID, IMbnConnection** mbnConnection) override
-    {
-        return FindItem(connectionID, mbnConnection, &NewConnection);
-    }
-    HRESULT STDMETHODCALLTYPE GetConnections(SAFEARRAY** mbnConnections) override
-    {
-        return ListItems<IMbnConnection>(mbnConnections, &NewConnection);
-    }
+    HRESULT STDMETHODCALLTYPE GetConnection(LPCWSTR, IMbnConnection**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetConnections(SAFEARRAY**) override { return E_NOTIMPL; }
 };
 
 class SimDeviceServicesManager final : public SimManager<IMbnDeviceServicesManager> {
@@ -868,24 +566,23 @@ public:
             return E_POINTER;
         }
         *mbnDevicesContext = nullptr;
-        std::string id;
-        uint64_t epoch = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_hub.mutex);
-            int32_t failure = 0;
-            if (m_hub.contextFault.Take(failure)) {
-                return failure;
-            }
-            if (networkInterfaceID == nullptr) {
-                return E_INVALIDARG;
-            }
-            if (!m_hub.present || !SameIdNoCase(BstrText(networkInterfaceID), m_hub.interfaceId)) {
-                return sim::hr::NotFound;
-            }
-            id = m_hub.interfaceId;
-            epoch = m_hub.presenceEpoch;
+        std::lock_guard<std::mutex> lock(m_hub.mutex);
+        int32_t failure = 0;
+        if (m_hub.contextFault.Take(failure)) {
+            return failure;
         }
-        *mbnDevicesContext = new SimDeviceServicesContext(m_hub, id, epoch);
+        if (networkInterfaceID == nullptr) {
+            return E_INVALIDARG;
+        }
+        if (!m_hub.present || !SameIdNoCase(BstrText(networkInterfaceID), m_hub.interfaceId)) {
+            return sim::hr::NotFound;
+        }
+        SimDeviceServicesContext*& handed = m_hub.handedContext;
+        if (!(m_hub.sameObjects && handed != nullptr && handed->Serves(m_hub.interfaceId, m_hub.presenceEpoch) &&
+              handed->TryAddRef())) {
+            handed = new SimDeviceServicesContext(m_hub, m_hub.interfaceId, m_hub.presenceEpoch);
+        }
+        *mbnDevicesContext = handed;
         return S_OK;
     }
 };
@@ -914,23 +611,14 @@ ULONG STDMETHODCALLTYPE SimConnectionPoint::Release()
     return m_owner.Container()->Release();
 }
 
-HRESULT STDMETHODCALLTYPE SimConnectionPoint::GetConnectionInterface(IID* pIID)
+HRESULT STDMETHODCALLTYPE SimConnectionPoint::GetConnectionInterface(IID*)
 {
-    if (pIID == nullptr) {
-        return E_POINTER;
-    }
-    *pIID = m_iid;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE SimConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC)
+HRESULT STDMETHODCALLTYPE SimConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer**)
 {
-    if (ppCPC == nullptr) {
-        return E_POINTER;
-    }
-    *ppCPC = m_owner.Container();
-    (*ppCPC)->AddRef();
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE SimConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie)
@@ -978,9 +666,16 @@ HRESULT STDMETHODCALLTYPE SimConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* 
 HRESULT STDMETHODCALLTYPE SimConnectionPoint::Unadvise(DWORD dwCookie)
 {
     MobileBroadband::Impl& hub = m_owner.Hub();
+    if (!hub.Alive(m_owner.Generation())) {
+        return Disconnected();
+    }
     IUnknown* sink = nullptr;
     {
         std::lock_guard<std::mutex> lock(hub.mutex);
+        int32_t failure = 0;
+        if (hub.unadviseFaults[m_which].Take(failure)) {
+            return failure;  // the connection stays
+        }
         auto it = std::find_if(connections.begin(), connections.end(),
                                [dwCookie](const Connection& c) { return c.cookie == dwCookie; });
         if (dwCookie == 0 || it == connections.end()) {

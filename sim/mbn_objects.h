@@ -1,6 +1,6 @@
 // The simulated Mobile Broadband COM objects. Every object remembers the
-// machine generation it was made in; after a machine reset its calls fail with
-// RPC_E_DISCONNECTED. Objects bound to the modem (device services context,
+// generation it was made in; after a machine reset, or once the process has
+// left COM, its calls fail with RPC_E_DISCONNECTED. Objects bound to the modem (device services context,
 // device service) also remember the modem's presence epoch and fail with
 // HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_AVAILABLE) once the modem has left.
 #pragma once

@@ -1,7 +1,9 @@
 #include "sim/mbn_sim.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <future>
 
 #include "sim/com_runtime.h"
 #include "sim/mbn_objects.h"
@@ -124,6 +126,21 @@ std::vector<ComRef<IUnknown>> MobileBroadband::Impl::CollectSinks(EventsInterfac
     return sinks;
 }
 
+void MobileBroadband::Impl::RunOnWorker(std::function<void()> work)
+{
+    // Signals when the last copy of the posted work is gone: after it ran, or
+    // when a reset dropped it.
+    struct Finished {
+        std::promise<void> promise;
+        ~Finished() { promise.set_value(); }
+    };
+    auto finished = std::make_shared<Finished>();
+    std::future<void> done = finished->promise.get_future();
+    dispatcher.Post([work = std::move(work), finished] { work(); });
+    finished.reset();
+    done.wait();
+}
+
 IMbnInterface* MobileBroadband::Impl::NewInterfaceObject()
 {
     return NewInterface(*this, CurrentInterfaceId());
@@ -137,42 +154,66 @@ void MobileBroadband::Impl::FireCapableInterface(const std::string& id, MBN_DEVI
     SysFreeString(bstr);
 }
 
-void MobileBroadband::Impl::FireRemoval()
+void MobileBroadband::Impl::FirePresenceEvent(PresenceEvent event)
 {
     const std::string id = CurrentInterfaceId();
-    FireCapableInterface(id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
-    ComRef<IMbnInterface> object(NewInterface(*this, id), false);
-    Fire<IMbnInterfaceManagerEvents>(
-        [&object](IMbnInterfaceManagerEvents* sink) { sink->OnInterfaceRemoval(object.get()); });
+    switch (event) {
+    case PresenceEvent::CapableRemoval:
+        FireCapableInterface(id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
+        return;
+    case PresenceEvent::CapableArrival:
+        FireCapableInterface(id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
+        return;
+    case PresenceEvent::InterfaceRemoval:
+    case PresenceEvent::InterfaceArrival: {
+        const bool arrival = event == PresenceEvent::InterfaceArrival;
+        ComRef<IMbnInterface> object(NewInterface(*this, id), false);
+        Fire<IMbnInterfaceManagerEvents>([&object, arrival](IMbnInterfaceManagerEvents* sink) {
+            if (arrival) {
+                sink->OnInterfaceArrival(object.get());
+            } else {
+                sink->OnInterfaceRemoval(object.get());
+            }
+        });
+        return;
+    }
+    }
 }
 
-void MobileBroadband::Impl::FireArrival()
+MobileBroadband::Impl::PresenceOrder MobileBroadband::Impl::DefaultPresenceOrder()
 {
-    const std::string id = CurrentInterfaceId();
-    ComRef<IMbnInterface> object(NewInterface(*this, id), false);
-    Fire<IMbnInterfaceManagerEvents>(
-        [&object](IMbnInterfaceManagerEvents* sink) { sink->OnInterfaceArrival(object.get()); });
-    FireCapableInterface(id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
+    return {PresenceEvent::CapableRemoval, PresenceEvent::InterfaceRemoval, PresenceEvent::InterfaceArrival,
+            PresenceEvent::CapableArrival};
 }
 
 namespace {
 
-// Marks the modem present or gone. False when it already was; otherwise
-// `listener` receives what to call: the network hook, then the presence listener.
-bool ChangePresence(MobileBroadband::Impl& hub, bool present, std::function<void(bool)>& listener)
+bool IsArrival(MobileBroadband::PresenceEvent event)
+{
+    return event == MobileBroadband::PresenceEvent::InterfaceArrival ||
+           event == MobileBroadband::PresenceEvent::CapableArrival;
+}
+
+// What changed when the modem left or returned: the listener to tell and the
+// events to deliver.
+struct PresenceNews {
+    bool present = true;
+    std::function<void(bool)> listener;
+    MobileBroadband::Impl::PresenceOrder events;
+};
+
+// Marks the modem present or gone. False when it already was.
+bool ChangePresence(MobileBroadband::Impl& hub, bool present, PresenceNews& news)
 {
     std::lock_guard<std::mutex> lock(hub.mutex);
     if (hub.present == present) {
         return false;
     }
     hub.present = present;
-    if (!present) {
-        // Everything bound to this appearance of the modem is gone with it.
-        ++hub.presenceEpoch;
-        hub.sessionOpen = false;
-        hub.dataSessionOpen = false;
-    }
-    listener = [hook = hub.networkHook, test = hub.presenceListener](bool now) {
+    news.present = present;
+    // The network hook first (the adapter and its class subkey follow the modem),
+    // then the test's presence listener.
+    news.listener = [hook = hub.networkHook, test = hub.presenceListener](bool now) {
         if (hook) {
             hook(now);
         }
@@ -180,43 +221,51 @@ bool ChangePresence(MobileBroadband::Impl& hub, bool present, std::function<void
             test(now);
         }
     };
+    if (present) {
+        news.events.swap(hub.heldBack);
+        return true;
+    }
+    // Everything bound to this appearance of the modem is gone with it.
+    ++hub.presenceEpoch;
+    hub.openSessions.clear();
+    const auto firstArrival = std::find_if(hub.presenceOrder.begin(), hub.presenceOrder.end(), IsArrival);
+    news.events.assign(hub.presenceOrder.begin(), firstArrival);
+    hub.heldBack.assign(firstArrival, hub.presenceOrder.end());
     return true;
 }
 
 // Tells the presence listener, then the sinks, that the modem left or returned.
-void AnnouncePresence(MobileBroadband::Impl& hub, bool present, const std::function<void(bool)>& listener)
+void Announce(MobileBroadband::Impl& hub, const PresenceNews& news)
 {
-    if (listener) {
-        listener(present);
+    if (news.listener) {
+        news.listener(news.present);
     }
-    if (present) {
-        hub.FireArrival();
-    } else {
-        hub.FireRemoval();
+    for (MobileBroadband::PresenceEvent event : news.events) {
+        hub.FirePresenceEvent(event);
     }
 }
 
 // The modem leaves or returns and the news goes out on the calling thread.
 void SwitchPresenceNow(MobileBroadband::Impl& hub, bool present)
 {
-    std::function<void(bool)> listener;
-    if (ChangePresence(hub, present, listener)) {
-        AnnouncePresence(hub, present, listener);
+    PresenceNews news;
+    if (ChangePresence(hub, present, news)) {
+        Announce(hub, news);
     }
 }
 
 // The modem leaves or returns at once; the news goes out on a worker thread.
 void SwitchPresenceAndPost(MobileBroadband::Impl* hub, bool present)
 {
-    std::function<void(bool)> listener;
-    if (ChangePresence(*hub, present, listener)) {
-        hub->dispatcher.Post([hub, present, listener] { AnnouncePresence(*hub, present, listener); });
+    PresenceNews news;
+    if (ChangePresence(*hub, present, news)) {
+        hub->dispatcher.Post([hub, news] { Announce(*hub, news); });
     }
 }
 
 }  // namespace
 
-void MobileBroadband::Impl::StartReboot()
+void MobileBroadband::Impl::StartReboot(std::function<void()> afterLeaving)
 {
     uint32_t removalDelay = 0;
     {
@@ -225,8 +274,11 @@ void MobileBroadband::Impl::StartReboot()
     }
     Impl* hub = this;
     dispatcher.Post(
-        [hub] {
+        [hub, afterLeaving] {
             SwitchPresenceNow(*hub, false);
+            if (afterLeaving) {
+                afterLeaving();
+            }
             uint32_t away = 0;
             {
                 std::lock_guard<std::mutex> lock(hub->mutex);
@@ -237,31 +289,49 @@ void MobileBroadband::Impl::StartReboot()
         removalDelay);
 }
 
-void MobileBroadband::Impl::Reset()
+void MobileBroadband::Impl::Disconnect()
 {
-    dispatcher.Stop();
     std::vector<IUnknown*> sinks;
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++generation;
-        // Managers still held by someone stay alive, disconnected, without sinks.
+        // Managers still held by someone stay alive, disconnected, without sinks;
+        // sessions of the disconnected objects are closed.
         for (SimManagerBase* manager : managers) {
             manager->TakeSinksLocked(sinks);
         }
+        openSessions.clear();
+    }
+    for (IUnknown* sink : sinks) {
+        sink->Release();
+    }
+}
+
+void MobileBroadband::Impl::Reset()
+{
+    dispatcher.Stop();
+    Disconnect();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
         presenceEpoch = 1;
         present = true;
-        sessionOpen = false;
-        dataSessionOpen = false;
         interfaceId = kDefaultInterfaceId;
         nextRequestId = 1;
         nextCookie = 1;
         removalDelayMs = 20;
         awayMs = 50;
         presenceListener = nullptr;
+        presenceOrder = DefaultPresenceOrder();
+        heldBack.clear();
+        sameObjects = false;
+        earlySessionCompletions = false;
+        rebootStatus = S_OK;
+        rebootCompletionAfterLeaving = false;
         contextFault = Armed{};
         serviceFault = Armed{};
         rebootFault = Armed{};
         adviseFaults.clear();
+        unadviseFaults.clear();
         openFaults.clear();
         closeFaults.clear();
         commandFaults.clear();
@@ -275,15 +345,10 @@ void MobileBroadband::Impl::Reset()
         registerMode = MBN_REGISTER_MODE_AUTOMATIC;
         activationState = MBN_ACTIVATION_STATE_ACTIVATED;
         profileName = "Internet";
-        voiceCallState = MBN_VOICE_CALL_STATE_NONE;
         adviseCalls.clear();
         unadviseCalls.clear();
-        openSessionCalls = 0;
         closeSessionCalls = 0;
         transcript.clear();
-    }
-    for (IUnknown* sink : sinks) {
-        sink->Release();
     }
     modem.Reset();
 }
@@ -296,6 +361,7 @@ MobileBroadband::MobileBroadband(ComRuntime& com) : m_impl(std::make_unique<Impl
     com.RegisterClass(kClsidInterfaceManager, [hub] { return NewInterfaceManager(*hub); });
     com.RegisterClass(kClsidConnectionManager, [hub] { return NewConnectionManager(*hub); });
     com.RegisterClass(kClsidDeviceServicesManager, [hub] { return NewDeviceServicesManager(*hub); });
+    com.SetTeardownHandler([hub] { hub->Disconnect(); });
 }
 
 MobileBroadband::~MobileBroadband()
@@ -333,7 +399,7 @@ bool MobileBroadband::ModemPresent() const
 bool MobileBroadband::CommandSessionOpen() const
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    return m_impl->present && m_impl->sessionOpen;
+    return !m_impl->openSessions.empty();
 }
 
 void MobileBroadband::RemoveModem()
@@ -365,6 +431,40 @@ void MobileBroadband::SetNetworkHook(std::function<void(bool present)> hook)
     m_impl->networkHook = std::move(hook);
 }
 
+void MobileBroadband::HandOutSameObjects(bool same)
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->sameObjects = same;
+}
+
+void MobileBroadband::CompleteSessionCallsBeforeReturn(bool early)
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->earlySessionCompletions = early;
+}
+
+bool MobileBroadband::SetPresenceEventOrder(const std::vector<PresenceEvent>& order)
+{
+    // Each event once, and each source's removal before its arrival.
+    const Impl::PresenceOrder all = Impl::DefaultPresenceOrder();
+    auto at = [&order](PresenceEvent event) { return std::find(order.begin(), order.end(), event); };
+    const bool valid = std::is_permutation(order.begin(), order.end(), all.begin(), all.end()) &&
+                       at(PresenceEvent::CapableRemoval) < at(PresenceEvent::CapableArrival) &&
+                       at(PresenceEvent::InterfaceRemoval) < at(PresenceEvent::InterfaceArrival);
+    if (valid) {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->presenceOrder = order;
+    }
+    return valid;
+}
+
+void MobileBroadband::SetRebootCompletion(int32_t status, bool afterLeaving)
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->rebootStatus = status;
+    m_impl->rebootCompletionAfterLeaving = afterLeaving;
+}
+
 namespace {
 
 const char* ClassId(MobileBroadband::ManagerClass which)
@@ -391,6 +491,12 @@ void MobileBroadband::FailAdvise(EventsInterface which, int times, int32_t failu
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->adviseFaults[which] = Impl::Armed{times, failure};
+}
+
+void MobileBroadband::FailUnadvise(EventsInterface which, int times, int32_t failure)
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->unadviseFaults[which] = Impl::Armed{times, failure};
 }
 
 void MobileBroadband::FailDeviceServicesContext(int times, int32_t failure)
@@ -435,30 +541,6 @@ void MobileBroadband::FailStateQueries(bool fail)
     m_impl->failStateQueries = fail;
 }
 
-void MobileBroadband::ClearFaults()
-{
-    for (ManagerClass which :
-         {ManagerClass::InterfaceManager, ManagerClass::ConnectionManager, ManagerClass::DeviceServicesManager}) {
-        m_impl->com.FailCreation(ClassId(which), 0, 0);
-    }
-    m_impl->modem.ClearReplyFaults();
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->contextFault = Impl::Armed{};
-    m_impl->serviceFault = Impl::Armed{};
-    m_impl->rebootFault = Impl::Armed{};
-    m_impl->adviseFaults.clear();
-    m_impl->openFaults.clear();
-    m_impl->closeFaults.clear();
-    m_impl->commandFaults.clear();
-    m_impl->failStateQueries = false;
-}
-
-void MobileBroadband::SetReadyState(uint32_t state)
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->readyState = state;
-}
-
 void MobileBroadband::SetEmergencyMode(bool on)
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
@@ -473,29 +555,10 @@ void MobileBroadband::SetHomeProvider(const std::string& id, uint32_t state, con
     m_impl->providerName = name;
 }
 
-void MobileBroadband::SetRegisterState(uint32_t state)
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->registerState = state;
-}
-
 void MobileBroadband::SetRegisterMode(uint32_t mode)
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->registerMode = mode;
-}
-
-void MobileBroadband::SetConnectionState(uint32_t activationState, const std::string& profileName)
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->activationState = activationState;
-    m_impl->profileName = profileName;
-}
-
-void MobileBroadband::SetVoiceCallState(uint32_t state)
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->voiceCallState = state;
 }
 
 void MobileBroadband::RaiseInterfaceEvent(InterfaceEvent event)
@@ -586,26 +649,30 @@ void MobileBroadband::RaiseConnectionEvent(ConnectionEvent event)
 
 void MobileBroadband::RaiseReadyState(uint32_t state)
 {
-    SetReadyState(state);
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->readyState = state;
+    }
     RaiseInterfaceEvent(InterfaceEvent::ReadyStateChange);
 }
 
 void MobileBroadband::RaiseRegisterState(uint32_t state)
 {
-    SetRegisterState(state);
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->registerState = state;
+    }
     RaiseRegistrationEvent(RegistrationEvent::RegisterStateChange);
 }
 
 void MobileBroadband::RaiseConnectionState(uint32_t activationState, const std::string& profileName)
 {
-    SetConnectionState(activationState, profileName);
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->activationState = activationState;
+        m_impl->profileName = profileName;
+    }
     RaiseConnectionEvent(ConnectionEvent::ConnectStateChange);
-}
-
-void MobileBroadband::RaiseVoiceCallState(uint32_t state)
-{
-    SetVoiceCallState(state);
-    RaiseConnectionEvent(ConnectionEvent::VoiceCallStateChange);
 }
 
 void MobileBroadband::RaiseInterfaceArrival()
@@ -689,12 +756,6 @@ std::vector<MobileBroadband::TranscriptEntry> MobileBroadband::Transcript() cons
     return m_impl->transcript;
 }
 
-void MobileBroadband::ClearTranscript()
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    m_impl->transcript.clear();
-}
-
 size_t MobileBroadband::AdvisedSinks(EventsInterface which) const
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
@@ -717,12 +778,6 @@ int MobileBroadband::UnadviseCalls(EventsInterface which) const
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     auto it = m_impl->unadviseCalls.find(which);
     return it == m_impl->unadviseCalls.end() ? 0 : it->second;
-}
-
-int MobileBroadband::OpenSessionCalls() const
-{
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    return m_impl->openSessionCalls;
 }
 
 int MobileBroadband::CloseSessionCalls() const

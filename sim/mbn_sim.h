@@ -2,7 +2,8 @@
 // behind its vendor device service. Reached as sim::Machine::Get().mbn().
 //
 // What the service sees (through CoCreateInstance and the interfaces of
-// winapi/mbnapi/mbnapi.h):
+// winapi/mbnapi/mbnapi.h), and nothing more: every other method answers
+// E_NOTIMPL.
 //  - the classes MbnInterfaceManager, MbnConnectionManager and
 //    MbnDeviceServicesManager, each an IConnectionPointContainer. The interface
 //    manager has connection points for IMbnInterfaceManagerEvents,
@@ -13,14 +14,20 @@
 //    the class. Connection points share their container's reference count.
 //  - GetDeviceServicesContext(interface id) while the modem is present;
 //    GetDeviceService(kVendorServiceId) on it; OpenCommandSession,
-//    CloseCommandSession, SetCommand (id 8: 4 zero bytes + AT text; id 12:
-//    bytes 00 11, the reboot), QueryCommand, QuerySupportedCommands and the data
-//    session calls, each completing later on a simulated COM worker thread
-//    through the advised IMbnDeviceServicesEvents sinks.
+//    CloseCommandSession and SetCommand (id 8: 4 zero bytes + AT text; id 12:
+//    bytes 00 11, the reboot), each completing later on a simulated COM worker
+//    thread through the advised IMbnDeviceServicesEvents sinks. The command
+//    session belongs to the device-service object that opened it: SetCommand
+//    and CloseCommandSession on an object without an open session fail with
+//    HRESULT_FROM_WIN32(ERROR_INVALID_STATE), OpenCommandSession on an object
+//    whose session is open with HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED).
 //  - IMbnInterface (also IMbnRegistration) and IMbnConnection objects with
 //    the state queries the sinks make.
 // Completions and events are delivered on a small pool of worker threads
-// (two), possibly concurrently, like the multithreaded apartment does.
+// (two), possibly concurrently, like the multithreaded apartment does. When
+// the last thread of the process leaves COM, every object handed out before is
+// disconnected (its calls fail with RPC_E_DISCONNECTED) and the advised sinks
+// are released.
 //
 // Test-facing API (all thread-safe):
 //  - WaitIdle(): blocks until no event is queued, scheduled or being delivered
@@ -29,16 +36,19 @@
 //  - modem(): the modem (its SAR table, pin commands, reply faults).
 //  - Transcript(): every SetCommand that reached the vendor service.
 //  - Fault injection: every Fail*/Inject* call below takes `times`
-//    (< 0: until ClearFaults or Reset) and the failing HRESULT.
+//    (< 0: until Reset) and the failing HRESULT.
+//  - The platform's latitude: the same objects handed out again, session
+//    completions before the call returns, the order of the presence events,
+//    the reboot's completion.
 //  - Events on demand: Raise*(); state setters for the sinks' queries.
 //  - Reboot timing: SetRebootTiming(); RemoveModem()/ReturnModem().
 // Reset() (done by Machine::Reset) stops and joins the worker threads, drops
 // queued events (releasing what they held), disconnects every object handed
-// out before (their calls then fail with RPC_E_DISCONNECTED), forgets advised
-// sinks (releasing them), and restores a present modem with factory settings,
-// default timing and no presence listener. The COM runtime keeps the three
-// classes registered across resets. At process exit the worker threads are
-// joined before the process-wide objects created earlier are destroyed.
+// out before, forgets advised sinks (releasing them), and restores a present
+// modem with factory settings, default timing and behaviour and no presence
+// listener. The COM runtime keeps the three classes registered across resets.
+// At process exit the worker threads are joined before the process-wide
+// objects created earlier are destroyed.
 #pragma once
 
 #include <chrono>
@@ -67,6 +77,7 @@ constexpr int32_t CannotConnect = static_cast<int32_t>(0x80040202u);       // CO
 constexpr int32_t NotFound = static_cast<int32_t>(0x80070490u);            // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
 constexpr int32_t DeviceNotAvailable = static_cast<int32_t>(0x800710DFu);  // ..._WIN32(ERROR_DEVICE_NOT_AVAILABLE)
 constexpr int32_t InvalidState = static_cast<int32_t>(0x8007139Fu);        // ..._WIN32(ERROR_INVALID_STATE)
+constexpr int32_t AlreadyInitialized = static_cast<int32_t>(0x800704DFu);  // ..._WIN32(ERROR_ALREADY_INITIALIZED)
 constexpr int32_t Disconnected = static_cast<int32_t>(0x80010108u);        // RPC_E_DISCONNECTED
 }  // namespace hr
 
@@ -88,6 +99,9 @@ public:
         NoCompletion,  // the call succeeds (the session opens/closes) but no completion comes
         ErrorStatus,   // the completion carries the HRESULT as status (the session state is unchanged)
     };
+
+    // The four events of the modem leaving and returning, by source.
+    enum class PresenceEvent { CapableRemoval, InterfaceRemoval, InterfaceArrival, CapableArrival };
 
     struct CommandFault {
         enum class Kind {
@@ -128,9 +142,8 @@ public:
     std::string InterfaceId() const;
     bool ModemPresent() const;
     bool CommandSessionOpen() const;
-    // Modem leaves: capable-interface removal, then interface removal events.
+    // The modem leaves / comes back; the events go out in the presence order.
     void RemoveModem();
-    // Modem comes back: interface arrival, then capable-interface arrival events.
     void ReturnModem();
     // After an accepted reboot command: `removalDelayMs` until the removal
     // events, then `awayMs` until the arrival events (defaults 20 and 50 ms).
@@ -141,9 +154,30 @@ public:
     // across resets: the modem's network adapter and class subkey follow it.
     void SetNetworkHook(std::function<void(bool present)> hook);
 
+    // ---- the platform's latitude ----
+    // GetDeviceServicesContext and GetDeviceService hand back the object they
+    // handed out before, with a new reference, while it lives and the modem has
+    // not left since (default: a new object each time).
+    void HandOutSameObjects(bool same);
+    // Open/CloseCommandSession deliver their completion (on a worker thread)
+    // before they return.
+    void CompleteSessionCallsBeforeReturn(bool early);
+    // The order in which the two sources report a leave and a return: all four
+    // events, each source's removal before its arrival. Events up to the first
+    // arrival go out when the modem leaves, the rest when it returns (default:
+    // CapableRemoval, InterfaceRemoval, InterfaceArrival, CapableArrival).
+    // False (and no change) for any other list.
+    bool SetPresenceEventOrder(const std::vector<PresenceEvent>& order);
+    // The completion of an accepted reboot: its status, and whether it comes
+    // only after the modem has left (default: S_OK, before). The modem reboots
+    // either way.
+    void SetRebootCompletion(int32_t status, bool afterLeaving);
+
     // ---- faults ----
     void FailClassCreation(ManagerClass which, int times, int32_t failure = hr::ClassNotRegistered);
     void FailAdvise(EventsInterface which, int times = -1, int32_t failure = hr::CannotConnect);
+    // Unadvise fails and the connection stays.
+    void FailUnadvise(EventsInterface which, int times = -1, int32_t failure = hr::Fail);
     void FailDeviceServicesContext(int times = -1, int32_t failure = hr::NotFound);
     // failure == hr::Ok: GetDeviceService succeeds but hands out no object.
     void FailDeviceService(int times = -1, int32_t failure = hr::NotFound);
@@ -153,17 +187,11 @@ public:
     void RefuseReboot(int times = -1, int32_t failure = hr::Fail);
     // Every state query of IMbnInterface/IMbnConnection/IMbnRegistration fails with E_FAIL.
     void FailStateQueries(bool fail);
-    // Removes every fault above (the modem's reply faults included).
-    void ClearFaults();
 
     // ---- states the sinks query (MBN enumeration values) ----
-    void SetReadyState(uint32_t state);
     void SetEmergencyMode(bool on);
     void SetHomeProvider(const std::string& id, uint32_t state, const std::string& name);
-    void SetRegisterState(uint32_t state);
     void SetRegisterMode(uint32_t mode);
-    void SetConnectionState(uint32_t activationState, const std::string& profileName);
-    void SetVoiceCallState(uint32_t state);
 
     // ---- events on demand (delivered asynchronously; WaitIdle to see them done) ----
     enum class InterfaceEvent {
@@ -176,11 +204,10 @@ public:
     void RaiseInterfaceEvent(InterfaceEvent event);
     void RaiseRegistrationEvent(RegistrationEvent event);
     void RaiseConnectionEvent(ConnectionEvent event);
-    // Shorthands: set the state, then raise its change event.
+    // Set the state, then raise its change event.
     void RaiseReadyState(uint32_t state);
     void RaiseRegisterState(uint32_t state);
     void RaiseConnectionState(uint32_t activationState, const std::string& profileName);
-    void RaiseVoiceCallState(uint32_t state);
     // Interface-manager events for the modem's interface (presence unchanged).
     void RaiseInterfaceArrival();
     void RaiseInterfaceRemoval();
@@ -194,11 +221,9 @@ public:
     // ---- observation ----
     bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::vector<TranscriptEntry> Transcript() const;
-    void ClearTranscript();
     size_t AdvisedSinks(EventsInterface which) const;  // connections currently advised
     int AdviseCalls(EventsInterface which) const;      // successful Advise calls
     int UnadviseCalls(EventsInterface which) const;    // successful Unadvise calls
-    int OpenSessionCalls() const;
     int CloseSessionCalls() const;
     long LiveObjects() const;  // simulated COM objects not yet destroyed
 

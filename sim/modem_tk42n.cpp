@@ -263,12 +263,6 @@ void Tk42nModem::InjectReplyFault(ReplyFault fault, const std::string& match, in
     m_faults.push_back(FaultEntry{fault, match, times, length});
 }
 
-void Tk42nModem::ClearReplyFaults()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_faults.clear();
-}
-
 void Tk42nModem::Reboot()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

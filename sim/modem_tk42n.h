@@ -71,7 +71,6 @@ public:
     // (empty: every command) are spoiled; Oversized makes replies at least
     // `length` bytes long. Faults are tried in the order they were added.
     void InjectReplyFault(ReplyFault fault, const std::string& match = "", int times = -1, size_t length = 1500);
-    void ClearReplyFaults();
 
     // A reboot keeps the table and the recorded pin commands.
     void Reboot();

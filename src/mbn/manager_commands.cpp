@@ -23,7 +23,9 @@ void CVarnickMbimManager::PublishDeviceService(IMbnDeviceService* service)
         std::lock_guard<std::mutex> lock(m_state_lock);
         previous = m_device_service.exchange(service);
     }
-    if (previous != nullptr && previous != service) {
+    // Every out-pointer carries its own reference, also when the platform hands
+    // back the object it handed out before.
+    if (previous != nullptr) {
         previous->Release();
     }
 }
@@ -78,7 +80,7 @@ int CVarnickMbimManager::OpenDeviceServices(std::string interfaceId)
                      ? m_device_services_manager->GetDeviceServicesContext(interfaceBstr, &context)
                      : E_OUTOFMEMORY;
     SysFreeString(interfaceBstr);
-    if (m_device_services_context != nullptr && m_device_services_context != context) {
+    if (m_device_services_context != nullptr) {
         m_device_services_context->Release();
     }
     m_device_services_context = context;

@@ -23,6 +23,13 @@ void PostTask(TaskId id)
     CHalvexService::GetInstance()->ServiceTaskQueuePush(id);
 }
 
+// Whether an event's interface id names the modem we opened; an empty id names
+// no interface, not even before the first open.
+bool IsOurInterface(const std::string& id, const std::string& current)
+{
+    return !id.empty() && id == current;
+}
+
 // The id of an interface object; false when it cannot be read.
 bool ReadInterfaceId(IUnknown* object, std::string& id)
 {
@@ -130,7 +137,7 @@ void CVarnickMbimManager::OnCapableInterfaceChange(const MbnEventInfo& info)
         LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL");
         LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "%s capable interface removed.", info.interface_id.c_str());
         LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "%s current", current.c_str());
-        if (info.interface_id == current) {
+        if (IsOurInterface(info.interface_id, current)) {
             LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "%s capable interface removed. Stop any action.",
                            current.c_str());
             MarkDeviceRemoved(true);
@@ -146,7 +153,7 @@ void CVarnickMbimManager::OnInterfaceManagerEvent(const MbnEventInfo& info)
         LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "interface arrival.");
         if (ReadInterfaceId(info.object, id)) {
             LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "%s arrival.", id.c_str());
-            if (id == InterfaceId()) {
+            if (IsOurInterface(id, InterfaceId())) {
                 MarkDeviceRemoved(false);
             }
             PostTask(TASK_ID_DEFAULT);
@@ -155,7 +162,7 @@ void CVarnickMbimManager::OnInterfaceManagerEvent(const MbnEventInfo& info)
         LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "interface removal.");
         if (ReadInterfaceId(info.object, id)) {
             const std::string current = InterfaceId();
-            if (id == current) {
+            if (IsOurInterface(id, current)) {
                 LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "%s interface removed. Stop any action.", current.c_str());
                 MarkDeviceRemoved(true);
                 PostTask(TASK_ID_SUPRISE_REMOVE);

@@ -155,7 +155,7 @@ TEST_F(MbnSinks, RegistrationAndConnectionEvents)
     mbn().RaiseConnectionState(1, "internet");
     mbn().RaiseConnectionEvent(ConnectionEvent::ConnectComplete);
     mbn().RaiseConnectionEvent(ConnectionEvent::DisconnectComplete);
-    mbn().RaiseVoiceCallState(1);
+    mbn().RaiseConnectionEvent(ConnectionEvent::VoiceCallStateChange);
     mbn().WaitIdle();
     // Without a connection object only the trace lines are written.
     manager()->m_connection_sink->OnConnectStateChange(nullptr);

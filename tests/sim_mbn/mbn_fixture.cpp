@@ -1,15 +1,90 @@
 #include "mbn_fixture.h"
 
-namespace {
+#include <cstring>
 
-template <class T>
-void ReleaseAndClear(T*& object)
+SAFEARRAY* ByteArray(const std::string& bytes)
 {
-    if (object != nullptr) {
-        object->Release();
-        object = nullptr;
-    }
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    void* data = nullptr;
+    SafeArrayAccessData(array, &data);
+    std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(array);
+    return array;
 }
+
+std::vector<SinkEvent> TestSink::Events() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_events;
+}
+
+std::vector<std::string> TestSink::Names() const
+{
+    std::vector<std::string> names;
+    for (const SinkEvent& event : Events()) {
+        names.push_back(event.name);
+    }
+    return names;
+}
+
+HRESULT TestSink::Record(const char* name, HRESULT status, bool hadData, std::string interfaceId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_events.push_back(SinkEvent{name, status, hadData, std::move(interfaceId), std::this_thread::get_id()});
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TestSink::QueryInterface(REFIID riid, void** ppv)
+{
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceServicesEvents)) {
+        *ppv = static_cast<IMbnDeviceServicesEvents*>(this);
+    } else if (IsEqualIID(riid, IID_IMbnInterfaceManagerEvents)) {
+        *ppv = static_cast<IMbnInterfaceManagerEvents*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE TestSink::Release()
+{
+    const ULONG refs = --m_refs;
+    if (refs == 0) {
+        delete this;
+    }
+    return refs;
+}
+
+HRESULT STDMETHODCALLTYPE TestSink::OnOpenCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG)
+{
+    return Record("OpenCommandSession", status);
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnCloseCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG)
+{
+    return Record("CloseCommandSession", status);
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnSetCommandComplete(IMbnDeviceService*, ULONG, SAFEARRAY* data, HRESULT status,
+                                                         ULONG)
+{
+    return Record("SetCommand", status, data != nullptr);
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceStateChange(BSTR id, MBN_DEVICE_SERVICES_INTERFACE_STATE state)
+{
+    const bool arrival = state == MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL;
+    return Record(arrival ? "CapableArrival" : "CapableRemoval", S_OK, false, std::string(id, id + SysStringLen(id)));
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceArrival(IMbnInterface*)
+{
+    return Record("InterfaceArrival");
+}
+HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceRemoval(IMbnInterface*)
+{
+    return Record("InterfaceRemoval");
+}
+
+namespace {
 
 BSTR Wide(const std::string& text)
 {
@@ -26,9 +101,6 @@ void MbnClientTest::SetUp()
     ASSERT_EQ(CoCreateInstance(CLSID_MbnInterfaceManager, nullptr, CLSCTX_ALL, IID_IMbnInterfaceManager,
                                reinterpret_cast<void**>(&m_interfaceManager)),
               S_OK);
-    ASSERT_EQ(CoCreateInstance(CLSID_MbnConnectionManager, nullptr, CLSCTX_ALL, IID_IMbnConnectionManager,
-                               reinterpret_cast<void**>(&m_connectionManager)),
-              S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_MbnDeviceServicesManager, nullptr, CLSCTX_ALL, IID_IMbnDeviceServicesManager,
                                reinterpret_cast<void**>(&m_deviceServicesManager)),
               S_OK);
@@ -38,17 +110,19 @@ void MbnClientTest::SetUp()
 void MbnClientTest::TearDown()
 {
     EXPECT_TRUE(mbn().WaitIdle());
-    UnadviseAll();
-    ReleaseAndClear(m_service);
-    ReleaseAndClear(m_context);
-    ReleaseAndClear(m_deviceServicesManager);
-    ReleaseAndClear(m_connectionManager);
-    ReleaseAndClear(m_interfaceManager);
-    if (m_sink != nullptr) {
-        // Every reference the simulated API took has been given back.
-        EXPECT_EQ(m_sink->RefCount(), 1u);
-        m_sink->Release();
+    for (const auto& advised : m_advised) {
+        advised.first->Unadvise(advised.second);
+        advised.first->Release();
     }
+    for (IUnknown* object : {static_cast<IUnknown*>(m_service), static_cast<IUnknown*>(m_deviceServicesManager),
+                             static_cast<IUnknown*>(m_interfaceManager)}) {
+        if (object != nullptr) {
+            object->Release();
+        }
+    }
+    // Every reference the simulated API took has been given back.
+    EXPECT_EQ(m_sink->RefCount(), 1u);
+    m_sink->Release();
     EXPECT_EQ(mbn().LiveObjects(), 0);
     EXPECT_EQ(machine().com().LiveBstrs(), 0);
     EXPECT_EQ(machine().com().LiveSafeArrays(), 0);
@@ -58,11 +132,8 @@ void MbnClientTest::TearDown()
 void MbnClientTest::AdviseAll()
 {
     const std::pair<IUnknown*, IID> points[] = {
-        {m_connectionManager, IID_IMbnConnectionEvents},
         {m_interfaceManager, IID_IMbnInterfaceManagerEvents},
-        {m_interfaceManager, IID_IMbnInterfaceEvents},
         {m_deviceServicesManager, IID_IMbnDeviceServicesEvents},
-        {m_interfaceManager, IID_IMbnRegistrationEvents},
     };
     for (const auto& item : points) {
         IConnectionPointContainer* container = nullptr;
@@ -72,67 +143,51 @@ void MbnClientTest::AdviseAll()
         ASSERT_EQ(container->FindConnectionPoint(item.second, &point), S_OK);
         container->Release();
         DWORD cookie = 0;
-        if (SUCCEEDED(point->Advise(static_cast<IMbnDeviceServicesEvents*>(m_sink), &cookie))) {
-            m_advised.push_back({point, cookie});
-        } else {
-            EXPECT_EQ(cookie, 0u);
-            point->Release();
-        }
+        ASSERT_EQ(point->Advise(static_cast<IMbnDeviceServicesEvents*>(m_sink), &cookie), S_OK);
+        m_advised.emplace_back(point, cookie);
     }
 }
 
-void MbnClientTest::UnadviseAll()
+HRESULT MbnClientTest::GetService(IMbnDeviceService*& service, const std::string& interfaceId)
 {
-    for (const Advised& advised : m_advised) {
-        advised.point->Unadvise(advised.cookie);
-        advised.point->Release();
+    if (service != nullptr) {
+        service->Release();
+        service = nullptr;
     }
-    m_advised.clear();
-}
-
-HRESULT MbnClientTest::OpenService(const std::string& interfaceId)
-{
-    ReleaseAndClear(m_service);
-    ReleaseAndClear(m_context);
     BSTR id = Wide(interfaceId.empty() ? mbn().InterfaceId() : interfaceId);
-    HRESULT hr = m_deviceServicesManager->GetDeviceServicesContext(id, &m_context);
+    IMbnDeviceServicesContext* context = nullptr;
+    HRESULT hr = m_deviceServicesManager->GetDeviceServicesContext(id, &context);
     SysFreeString(id);
     if (FAILED(hr)) {
         return hr;
     }
     BSTR serviceId = Wide(Mbn::kVendorServiceId);
-    hr = m_context->GetDeviceService(serviceId, &m_service);
+    hr = context->GetDeviceService(serviceId, &service);
     SysFreeString(serviceId);
+    context->Release();
     return hr;
 }
 
-HRESULT MbnClientTest::OpenSession()
+HRESULT MbnClientTest::OpenSession(IMbnDeviceService* service)
 {
     ULONG requestId = 0;
-    HRESULT hr = m_service->OpenCommandSession(&requestId);
+    HRESULT hr = (service != nullptr ? service : m_service)->OpenCommandSession(&requestId);
     mbn().WaitIdle();
     return hr;
 }
 
-HRESULT MbnClientTest::SendBytes(ULONG commandId, const std::string& bytes)
+HRESULT MbnClientTest::SendBytes(ULONG commandId, const std::string& bytes, IMbnDeviceService* service)
 {
     SAFEARRAY* payload = ByteArray(bytes);
     ULONG requestId = 0;
-    HRESULT hr = m_service->SetCommand(commandId, payload, &requestId);
+    HRESULT hr = (service != nullptr ? service : m_service)->SetCommand(commandId, payload, &requestId);
     SafeArrayDestroy(payload);  // the service may drop the payload right after the call
     return hr;
 }
 
-HRESULT MbnClientTest::SendAt(const std::string& text, ULONG* requestId)
+HRESULT MbnClientTest::SendAt(const std::string& text, IMbnDeviceService* service)
 {
-    SAFEARRAY* payload = AtPayload(text);
-    ULONG id = 0;
-    HRESULT hr = m_service->SetCommand(Mbn::kAtCommandId, payload, &id);
-    SafeArrayDestroy(payload);
-    if (requestId != nullptr) {
-        *requestId = id;
-    }
-    return hr;
+    return SendBytes(Mbn::kAtCommandId, AtBytes(text), service);
 }
 
 std::vector<SinkEvent> MbnClientTest::EventsNamed(const std::string& name) const

@@ -1,43 +1,102 @@
-// A client of the simulated Mobile Broadband API for tests: the three
-// managers, one TestSink advised on every connection point, and the vendor
-// device service of the modem's interface.
+// A client of the simulated Mobile Broadband API for tests: a sink that
+// records the device-services and interface-manager events the API delivers,
+// the interface and device services managers with that sink advised on them,
+// and the modem's vendor device service.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "machine_fixture.h"
-#include "test_sink.h"
+#include "mbnapi.h"
+
+struct SinkEvent {
+    std::string name;
+    HRESULT status = S_OK;
+    bool hadData = false;     // a data array came with it
+    std::string interfaceId;  // the BSTR argument of a capable-interface change
+    std::thread::id thread;   // that delivered it
+};
+
+class TestSink final : public IMbnDeviceServicesEvents, public IMbnInterfaceManagerEvents {
+public:
+    std::vector<SinkEvent> Events() const;
+    std::vector<std::string> Names() const;
+    ULONG RefCount() const { return m_refs.load(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IMbnDeviceServicesEvents
+    HRESULT STDMETHODCALLTYPE OnOpenCommandSessionComplete(IMbnDeviceService*, HRESULT, ULONG) override;
+    HRESULT STDMETHODCALLTYPE OnCloseCommandSessionComplete(IMbnDeviceService*, HRESULT, ULONG) override;
+    HRESULT STDMETHODCALLTYPE OnSetCommandComplete(IMbnDeviceService*, ULONG, SAFEARRAY*, HRESULT, ULONG) override;
+    HRESULT STDMETHODCALLTYPE OnInterfaceStateChange(BSTR, MBN_DEVICE_SERVICES_INTERFACE_STATE) override;
+    // Not delivered by the tests of this folder.
+    HRESULT STDMETHODCALLTYPE OnQuerySupportedCommandsComplete(IMbnDeviceService*, SAFEARRAY*, HRESULT, ULONG) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnQueryCommandComplete(IMbnDeviceService*, ULONG, SAFEARRAY*, HRESULT, ULONG) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnEventNotification(IMbnDeviceService*, ULONG, SAFEARRAY*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnOpenDataSessionComplete(IMbnDeviceService*, HRESULT, ULONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnCloseDataSessionComplete(IMbnDeviceService*, HRESULT, ULONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnWriteDataComplete(IMbnDeviceService*, HRESULT, ULONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnReadData(IMbnDeviceService*, SAFEARRAY*) override { return S_OK; }
+    // IMbnInterfaceManagerEvents
+    HRESULT STDMETHODCALLTYPE OnInterfaceArrival(IMbnInterface*) override;
+    HRESULT STDMETHODCALLTYPE OnInterfaceRemoval(IMbnInterface*) override;
+
+private:
+    ~TestSink() = default;
+    // Records the event with the delivering thread; S_OK, what every handler answers.
+    HRESULT Record(const char* name, HRESULT status = S_OK, bool hadData = false, std::string interfaceId = "");
+
+    std::atomic<ULONG> m_refs{1};
+    mutable std::mutex m_mutex;
+    std::vector<SinkEvent> m_events;
+};
+
+SAFEARRAY* ByteArray(const std::string& bytes);
 
 class MbnClientTest : public MachineTest {
 protected:
     using Mbn = sim::MobileBroadband;
-    using Events = sim::MobileBroadband::EventsInterface;
 
     void SetUp() override;
     void TearDown() override;
 
     sim::MobileBroadband& mbn() { return machine().mbn(); }
 
-    // Advises `sink` on every connection point of the three managers.
     void AdviseAll();
-    void UnadviseAll();
-    // Context and device service for `interfaceId` (the modem's by default).
-    HRESULT OpenService(const std::string& interfaceId = "");
-    HRESULT OpenSession();  // OpenCommandSession + wait for its completion
-    HRESULT SendAt(const std::string& text, ULONG* requestId = nullptr);
-    HRESULT SendBytes(ULONG commandId, const std::string& bytes);
+    // The vendor device service of `interfaceId` (the modem's by default) into
+    // `service`, replacing what it held; the context is released again.
+    HRESULT GetService(IMbnDeviceService*& service, const std::string& interfaceId = "");
+    HRESULT OpenService() { return GetService(m_service); }
+    HRESULT OpenSession(IMbnDeviceService* service = nullptr);  // OpenCommandSession, then WaitIdle
+    HRESULT SendAt(const std::string& text, IMbnDeviceService* service = nullptr);
+    HRESULT SendBytes(ULONG commandId, const std::string& bytes, IMbnDeviceService* service = nullptr);
     void WaitIdle() { ASSERT_TRUE(mbn().WaitIdle()); }
     std::vector<SinkEvent> EventsNamed(const std::string& name) const;
 
     IMbnInterfaceManager* m_interfaceManager = nullptr;
-    IMbnConnectionManager* m_connectionManager = nullptr;
     IMbnDeviceServicesManager* m_deviceServicesManager = nullptr;
-    IMbnDeviceServicesContext* m_context = nullptr;
     IMbnDeviceService* m_service = nullptr;
     TestSink* m_sink = nullptr;
-    struct Advised {
-        IConnectionPoint* point;
-        DWORD cookie;
-    };
-    std::vector<Advised> m_advised;
+    std::vector<std::pair<IConnectionPoint*, DWORD>> m_advised;
 };
+
+// The byte payload of an AT command: four zero bytes, then the text.
+inline std::string AtBytes(const std::string& text)
+{
+    return std::string(4, '\0') + text;
+}

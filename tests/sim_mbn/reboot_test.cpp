@@ -1,13 +1,25 @@
 // The modem's reboot through the vendor device service, and its leaving and
-// returning: events in order, the table kept, objects of the old appearance
-// unusable.
-#include <future>
+// returning: events in the order the two sources report them, the table kept,
+// objects of the old appearance unusable.
+#include <algorithm>
+#include <ostream>
 
 #include "mbn_fixture.h"
 
 namespace {
 
+using Presence = sim::MobileBroadband::PresenceEvent;
 const std::string kRebootBytes("\x00\x11", 2);
+
+std::vector<std::string> NamesOf(const std::vector<Presence>& events)
+{
+    static const char* const kNames[] = {"CapableRemoval", "InterfaceRemoval", "InterfaceArrival", "CapableArrival"};
+    std::vector<std::string> names;
+    for (Presence event : events) {
+        names.push_back(kNames[static_cast<int>(event)]);
+    }
+    return names;
+}
 
 class RebootTest : public MbnClientTest {
 protected:
@@ -19,14 +31,11 @@ protected:
         ASSERT_EQ(OpenSession(), S_OK);
     }
 
-    std::vector<std::string> PresenceNames()
+    // The sink's events other than the open completion.
+    std::vector<std::string> LaterNames()
     {
-        std::vector<std::string> names;
-        for (const std::string& name : m_sink->Names()) {
-            if (name.find("Arrival") != std::string::npos || name.find("Removal") != std::string::npos) {
-                names.push_back(name);
-            }
-        }
+        std::vector<std::string> names = m_sink->Names();
+        names.erase(names.begin());
         return names;
     }
 };
@@ -36,65 +45,38 @@ TEST_F(RebootTest, AcceptedRebootCompletesThenTheModemLeavesAndReturnsWithItsTab
     ASSERT_EQ(SendAt("at+vcfg=\"sarcfg\",\"LTE\",23,2,3,3\r\n"), S_OK);
     WaitIdle();
     std::vector<bool> presence;
-    std::mutex presenceMutex;
-    mbn().SetPresenceListener([&](bool present) {
-        std::lock_guard<std::mutex> lock(presenceMutex);
-        presence.push_back(present);
-    });
+    mbn().SetPresenceListener([&presence](bool present) { presence.push_back(present); });  // one worker at a time
 
     ASSERT_EQ(SendBytes(Mbn::kRebootCommandId, kRebootBytes), S_OK);
     WaitIdle();  // includes the scheduled removal and arrival
-
-    auto replies = EventsNamed("SetCommand");
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[1].number, Mbn::kRebootCommandId);
-    EXPECT_EQ(replies[1].status, S_OK);
-    EXPECT_EQ(PresenceNames(),
-              (std::vector<std::string>{"CapableRemoval", "InterfaceRemoval", "InterfaceArrival", "CapableArrival"}));
-    for (const SinkEvent& event : m_sink->Events()) {
-        EXPECT_EQ(event.interfaceId, mbn().InterfaceId()) << event.name;
-    }
+    EXPECT_EQ(LaterNames(), (std::vector<std::string>{"SetCommand", "SetCommand", "CapableRemoval",
+                                                      "InterfaceRemoval", "InterfaceArrival", "CapableArrival"}));
+    EXPECT_EQ(EventsNamed("CapableArrival").at(0).interfaceId, mbn().InterfaceId());
     EXPECT_EQ(presence, (std::vector<bool>{false, true}));
     EXPECT_EQ(mbn().modem().BootCount(), 2u);
     EXPECT_EQ(mbn().Transcript().back().command, "00 11");
 
-    // The old device service went with the modem; a new one works and finds the table.
+    EXPECT_EQ(mbn().modem().Sar("LTE", 3), (sim::SarValues{23, 2, 3}));
+
+    // The old device service went with the modem; a new one works.
     ULONG id = 0;
     EXPECT_EQ(m_service->OpenCommandSession(&id), sim::hr::DeviceNotAvailable);
     EXPECT_EQ(SendAt("at+vsar=2,1\r\n"), sim::hr::DeviceNotAvailable);
     EXPECT_FALSE(mbn().CommandSessionOpen());
     ASSERT_EQ(OpenService(), S_OK);
-    ASSERT_EQ(OpenSession(), S_OK);
-    ASSERT_EQ(SendAt("at+vcfg=\"sarcfg\",\"LTE\",3\r\n"), S_OK);
-    WaitIdle();
-    EXPECT_EQ(EventsNamed("SetCommand").back().data,
-              std::string(4, '\0') + "\r\n+VCFG: \"sarcfg\",\"LTE\",23,2,3\r\n\r\nOK\r\n");
+    EXPECT_EQ(OpenSession(), S_OK);
 }
 
-TEST_F(RebootTest, WhileAwayTheInterfaceCannotBeOpenedAndAResetDropsTheReturn)
+TEST_F(RebootTest, TheRebootCompletionCanFailAndComeAfterTheModemLeft)
 {
-    mbn().SetRebootTiming(0, 600000);
-    std::promise<void> left;
-    std::atomic<bool> signalled{false};
-    mbn().SetPresenceListener([&](bool present) {
-        if (!present && !signalled.exchange(true)) {
-            left.set_value();
-        }
-    });
+    mbn().SetRebootCompletion(E_FAIL, true);
     ASSERT_EQ(SendBytes(Mbn::kRebootCommandId, kRebootBytes), S_OK);
-    ASSERT_EQ(left.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
-
-    EXPECT_FALSE(mbn().ModemPresent());
-    EXPECT_EQ(OpenService(), sim::hr::NotFound);
-    IMbnInterface* object = nullptr;
-    const std::string narrowId = mbn().InterfaceId();
-    const std::wstring id(narrowId.begin(), narrowId.end());
-    EXPECT_EQ(m_interfaceManager->GetInterface(id.c_str(), &object), sim::hr::NotFound);
-
-    // The return is 10 minutes away; a reset ends the wait for it.
-    machine().Reset();
-    EXPECT_TRUE(mbn().ModemPresent());
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    WaitIdle();
+    EXPECT_EQ(LaterNames(), (std::vector<std::string>{"CapableRemoval", "InterfaceRemoval", "SetCommand",
+                                                      "InterfaceArrival", "CapableArrival"}));
+    EXPECT_EQ(EventsNamed("SetCommand").at(0).status, E_FAIL);
+    EXPECT_FALSE(EventsNamed("SetCommand").at(0).hadData);
+    EXPECT_EQ(mbn().modem().BootCount(), 2u);
 }
 
 TEST_F(RebootTest, RefusedOrMalformedRebootLeavesTheModemInPlace)
@@ -103,24 +85,63 @@ TEST_F(RebootTest, RefusedOrMalformedRebootLeavesTheModemInPlace)
     EXPECT_EQ(SendBytes(Mbn::kRebootCommandId, kRebootBytes), E_ACCESSDENIED);
     EXPECT_EQ(SendBytes(Mbn::kRebootCommandId, std::string("\x00\x12", 2)), S_OK);
     WaitIdle();
+    EXPECT_EQ(LaterNames(), std::vector<std::string>{"SetCommand"});
     EXPECT_EQ(EventsNamed("SetCommand").at(0).status, E_INVALIDARG);
-    EXPECT_TRUE(PresenceNames().empty());
     EXPECT_EQ(mbn().modem().BootCount(), 1u);
     EXPECT_TRUE(mbn().CommandSessionOpen());
 }
 
-TEST_F(RebootTest, RemoveAndReturnOnDemand)
+// Each source reports in its own order; the test picks how the two interleave.
+struct Interleaving {
+    const char* name;
+    std::vector<Presence> order;
+};
+
+void PrintTo(const Interleaving& interleaving, std::ostream* out)
 {
+    *out << interleaving.name;
+}
+
+class PresenceOrder : public RebootTest, public ::testing::WithParamInterface<Interleaving> {};
+
+TEST_P(PresenceOrder, EventsUpToTheFirstArrivalGoOutOnLeavingTheRestOnReturning)
+{
+    const std::vector<Presence>& order = GetParam().order;
+    ASSERT_TRUE(mbn().SetPresenceEventOrder(order));
+    const auto firstArrival = std::find_if(order.begin(), order.end(), [](Presence event) {
+        return event == Presence::InterfaceArrival || event == Presence::CapableArrival;
+    });
     mbn().RemoveModem();
-    EXPECT_FALSE(mbn().ModemPresent());
     mbn().RemoveModem();  // already gone: no second set of events
     WaitIdle();
+    EXPECT_EQ(LaterNames(), NamesOf({order.begin(), firstArrival}));
+    EXPECT_EQ(OpenService(), sim::hr::NotFound);  // nothing to open while it is away
     mbn().ReturnModem();
     WaitIdle();
-    EXPECT_EQ(PresenceNames(),
-              (std::vector<std::string>{"CapableRemoval", "InterfaceRemoval", "InterfaceArrival", "CapableArrival"}));
-    EXPECT_EQ(mbn().modem().BootCount(), 1u);
+    EXPECT_EQ(LaterNames(), NamesOf(order));
     EXPECT_EQ(OpenService(), S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reboot, PresenceOrder,
+    ::testing::Values(Interleaving{"Default",
+                                   {Presence::CapableRemoval, Presence::InterfaceRemoval, Presence::InterfaceArrival,
+                                    Presence::CapableArrival}},
+                      Interleaving{"InterfaceManagerFirst",
+                                   {Presence::InterfaceRemoval, Presence::CapableRemoval, Presence::CapableArrival,
+                                    Presence::InterfaceArrival}},
+                      Interleaving{"InterfaceRemovalAfterCapableArrival",
+                                   {Presence::CapableRemoval, Presence::CapableArrival, Presence::InterfaceRemoval,
+                                    Presence::InterfaceArrival}}),
+    [](const ::testing::TestParamInfo<Interleaving>& info) { return std::string(info.param.name); });
+
+TEST_F(RebootTest, APresenceOrderMustHoldEachEventOnceWithTheRemovalFirst)
+{
+    EXPECT_FALSE(mbn().SetPresenceEventOrder({Presence::CapableArrival, Presence::CapableRemoval,
+                                              Presence::InterfaceRemoval, Presence::InterfaceArrival}));
+    EXPECT_FALSE(mbn().SetPresenceEventOrder({Presence::CapableRemoval, Presence::CapableRemoval,
+                                              Presence::InterfaceRemoval, Presence::InterfaceArrival}));
+    EXPECT_FALSE(mbn().SetPresenceEventOrder({Presence::CapableRemoval, Presence::CapableArrival}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// OLE Automation: BSTR, SAFEARRAY and VARIANT_BOOL.
+// OLE Automation: BSTR, SAFEARRAY of plain-data elements and VARIANT_BOOL.
 #pragma once
 
 #include "unknwn.h"
@@ -18,11 +18,8 @@ typedef short VARIANT_BOOL;
 typedef unsigned short VARTYPE;
 enum VARENUM {
     VT_EMPTY = 0,
-    VT_NULL = 1,
     VT_I2 = 2,
     VT_I4 = 3,
-    VT_BSTR = 8,
-    VT_UNKNOWN = 13,
     VT_I1 = 16,
     VT_UI1 = 17,
     VT_UI2 = 18,
@@ -45,11 +42,6 @@ typedef struct tagSAFEARRAY {
     SAFEARRAYBOUND rgsabound[1];
 } SAFEARRAY, *LPSAFEARRAY;
 
-#define FADF_AUTO 0x0001
-#define FADF_STATIC 0x0002
-#define FADF_FIXEDSIZE 0x0010
-#define FADF_BSTR 0x0100
-#define FADF_UNKNOWN 0x0200
 #define FADF_HAVEVARTYPE 0x0080
 
 BSTR SysAllocString(const OLECHAR* text);
@@ -66,7 +58,4 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
 HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 UINT SafeArrayGetDim(SAFEARRAY* psa);
-UINT SafeArrayGetElemsize(SAFEARRAY* psa);
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
-HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
-HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "com_guid_text.h"
 #include "sim/machine.h"
 
+namespace {
+
+// A class id in the registry's form, upper case with braces.
 std::string GuidToText(REFGUID guid)
 {
     char text[40];
@@ -21,45 +23,7 @@ std::string GuidToText(REFGUID guid)
     return text;
 }
 
-bool GuidFromText(const std::string& text, GUID& guid)
-{
-    static const char kShape[] = "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
-    if (text.size() != sizeof(kShape) - 1) {
-        return false;
-    }
-    unsigned char bytes[16];
-    size_t nibble = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (kShape[i] != 'X') {
-            if (c != kShape[i]) {
-                return false;
-            }
-            continue;
-        }
-        int value;
-        if (c >= '0' && c <= '9') {
-            value = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            value = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            value = c - 'A' + 10;
-        } else {
-            return false;
-        }
-        if (nibble % 2 == 0) {
-            bytes[nibble / 2] = static_cast<unsigned char>(value << 4);
-        } else {
-            bytes[nibble / 2] = static_cast<unsigned char>(bytes[nibble / 2] | value);
-        }
-        ++nibble;
-    }
-    guid.Data1 = (DWORD(bytes[0]) << 24) | (DWORD(bytes[1]) << 16) | (DWORD(bytes[2]) << 8) | DWORD(bytes[3]);
-    guid.Data2 = static_cast<WORD>((bytes[4] << 8) | bytes[5]);
-    guid.Data3 = static_cast<WORD>((bytes[6] << 8) | bytes[7]);
-    std::memcpy(guid.Data4, bytes + 8, 8);
-    return true;
-}
+}  // namespace
 
 // ---- apartments and object creation ----
 
@@ -179,6 +143,8 @@ ArrayBlock* BlockOf(SAFEARRAY* psa)
     return reinterpret_cast<ArrayBlock*>(reinterpret_cast<char*>(psa) - offsetof(ArrayBlock, array));
 }
 
+// Plain-data element types only: nothing the service sends or receives owns
+// its elements.
 ULONG ElementSize(VARTYPE vt)
 {
     switch (vt) {
@@ -191,9 +157,6 @@ ULONG ElementSize(VARTYPE vt)
     case VT_I4:
     case VT_UI4:
         return 4;
-    case VT_BSTR:
-    case VT_UNKNOWN:
-        return sizeof(void*);
     default:
         return 0;
     }
@@ -203,39 +166,6 @@ ULONG ElementSize(VARTYPE vt)
 SAFEARRAYBOUND& Bound(SAFEARRAY* psa, UINT naturalDim)
 {
     return *(psa->rgsabound + (psa->cDims - 1 - naturalDim));
-}
-
-size_t ElementCount(SAFEARRAY* psa)
-{
-    size_t count = 1;
-    for (UINT d = 0; d < psa->cDims; ++d) {
-        count *= Bound(psa, d).cElements;
-    }
-    return count;
-}
-
-// The element at `indices`, or null when they are out of bounds.
-char* ElementSlot(SAFEARRAY* psa, const LONG* indices)
-{
-    size_t stride = 1;
-    size_t offset = 0;
-    for (UINT d = 0; d < psa->cDims; ++d) {
-        const SAFEARRAYBOUND& bound = Bound(psa, d);
-        const long long relative = static_cast<long long>(indices[d]) - bound.lLbound;
-        if (relative < 0 || relative >= static_cast<long long>(bound.cElements)) {
-            return nullptr;
-        }
-        offset += static_cast<size_t>(relative) * stride;
-        stride *= bound.cElements;
-    }
-    return static_cast<char*>(psa->pvData) + offset * psa->cbElements;
-}
-
-// A copy of an element's BSTR (null stays null); false when out of memory.
-bool CopyBstr(BSTR source, BSTR& copy)
-{
-    copy = source == nullptr ? nullptr : SysAllocStringLen(source, SysStringLen(source));
-    return source == nullptr || copy != nullptr;
 }
 
 // The bounds of dimension nDim (counted from 1) for the bound getters.
@@ -285,11 +215,6 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound)
     SAFEARRAY* psa = &block->array;
     psa->cDims = static_cast<USHORT>(cDims);
     psa->fFeatures = FADF_HAVEVARTYPE;
-    if (vt == VT_BSTR) {
-        psa->fFeatures |= FADF_BSTR;
-    } else if (vt == VT_UNKNOWN) {
-        psa->fFeatures |= FADF_UNKNOWN;
-    }
     psa->cbElements = elementSize;
     psa->cLocks = 0;
     psa->pvData = data;
@@ -316,23 +241,8 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa)
     if (psa->cLocks > 0) {
         return DISP_E_ARRAYISLOCKED;
     }
-    ArrayBlock* block = BlockOf(psa);
-    const size_t count = ElementCount(psa);
-    if (block->vt == VT_BSTR) {
-        BSTR* items = static_cast<BSTR*>(psa->pvData);
-        for (size_t i = 0; i < count; ++i) {
-            SysFreeString(items[i]);
-        }
-    } else if (block->vt == VT_UNKNOWN) {
-        IUnknown** items = static_cast<IUnknown**>(psa->pvData);
-        for (size_t i = 0; i < count; ++i) {
-            if (items[i] != nullptr) {
-                items[i]->Release();
-            }
-        }
-    }
     std::free(psa->pvData);
-    std::free(block);
+    std::free(BlockOf(psa));
     sim::Machine::Get().com().CountSafeArray(-1);
     return S_OK;
 }
@@ -384,81 +294,11 @@ UINT SafeArrayGetDim(SAFEARRAY* psa)
     return psa == nullptr ? 0 : psa->cDims;
 }
 
-UINT SafeArrayGetElemsize(SAFEARRAY* psa)
-{
-    return psa == nullptr ? 0 : psa->cbElements;
-}
-
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt)
 {
     if (psa == nullptr || pvt == nullptr) {
         return E_INVALIDARG;
     }
     *pvt = BlockOf(psa)->vt;
-    return S_OK;
-}
-
-HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv)
-{
-    if (psa == nullptr || rgIndices == nullptr) {
-        return E_INVALIDARG;
-    }
-    char* slot = ElementSlot(psa, rgIndices);
-    if (slot == nullptr) {
-        return DISP_E_BADINDEX;
-    }
-    const VARTYPE vt = BlockOf(psa)->vt;
-    if (vt == VT_BSTR) {
-        BSTR copy = nullptr;
-        if (!CopyBstr(static_cast<BSTR>(pv), copy)) {
-            return E_OUTOFMEMORY;
-        }
-        BSTR* target = reinterpret_cast<BSTR*>(slot);
-        SysFreeString(*target);
-        *target = copy;
-    } else if (vt == VT_UNKNOWN) {
-        IUnknown* object = static_cast<IUnknown*>(pv);
-        if (object != nullptr) {
-            object->AddRef();
-        }
-        IUnknown** target = reinterpret_cast<IUnknown**>(slot);
-        if (*target != nullptr) {
-            (*target)->Release();
-        }
-        *target = object;
-    } else {
-        if (pv == nullptr) {
-            return E_INVALIDARG;
-        }
-        std::memcpy(slot, pv, psa->cbElements);
-    }
-    return S_OK;
-}
-
-HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv)
-{
-    if (psa == nullptr || rgIndices == nullptr || pv == nullptr) {
-        return E_INVALIDARG;
-    }
-    char* slot = ElementSlot(psa, rgIndices);
-    if (slot == nullptr) {
-        return DISP_E_BADINDEX;
-    }
-    const VARTYPE vt = BlockOf(psa)->vt;
-    if (vt == VT_BSTR) {
-        BSTR copy = nullptr;
-        if (!CopyBstr(*reinterpret_cast<BSTR*>(slot), copy)) {
-            return E_OUTOFMEMORY;
-        }
-        *static_cast<BSTR*>(pv) = copy;
-    } else if (vt == VT_UNKNOWN) {
-        IUnknown* object = *reinterpret_cast<IUnknown**>(slot);
-        if (object != nullptr) {
-            object->AddRef();
-        }
-        *static_cast<IUnknown**>(pv) = object;
-    } else {
-        std::memcpy(pv, slot, psa->cbElements);
-    }
     return S_OK;
 }

@@ -228,6 +228,8 @@ std::string Tk42nModem::Spoil(const std::string& command, std::string reply, boo
             return "\r\n+VCFG:  \"sarcfg\" ,\"" + mode + "\", \"" + std::to_string(values.maxpower) + "\" , \"" +
                    std::to_string(values.rowgrads) + "\",  \"" + std::to_string(values.columngrads) +
                    "\"  \r\n\r\nOK\r\n";
+        case ReplyFault::Scripted:
+            return entry.script;
         case ReplyFault::Garbage:
             return "\r\n\x7F\x1B[0m#\xFE\xED+VCF\x01G;?\xC3\x28~\r\n";
         case ReplyFault::Oversized: {
@@ -260,7 +262,13 @@ int Tk42nModem::SetCommandCount() const
 void Tk42nModem::InjectReplyFault(ReplyFault fault, const std::string& match, int times, size_t length)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_faults.push_back(FaultEntry{fault, match, times, length});
+    m_faults.push_back(FaultEntry{fault, match, times, length, std::string()});
+}
+
+void Tk42nModem::ScriptReply(const std::string& match, const std::string& reply, int times)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.push_back(FaultEntry{ReplyFault::Scripted, match, times, 0, reply});
 }
 
 void Tk42nModem::ClearReplyFaults()

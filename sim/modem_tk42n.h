@@ -42,6 +42,7 @@ enum class ReplyFault {
     ExtraQuotesAndBlanks,  // +VCFG values in double quotes with blanks around them
     Garbage,               // bytes that are no answer at all
     Oversized,             // the reply followed by filler lines, longer than 1023 bytes
+    Scripted,              // the reply replaced by a text the test gives (ScriptReply)
 };
 
 class Tk42nModem {
@@ -71,6 +72,9 @@ public:
     // (empty: every command) are spoiled; Oversized makes replies at least
     // `length` bytes long. Faults are tried in the order they were added.
     void InjectReplyFault(ReplyFault fault, const std::string& match = "", int times = -1, size_t length = 1500);
+    // The next `times` replies (times < 0: all) to commands containing `match`
+    // are `reply` instead; the commands are still carried out.
+    void ScriptReply(const std::string& match, const std::string& reply, int times = -1);
     void ClearReplyFaults();
 
     // A reboot keeps the table and the recorded pin commands.
@@ -86,6 +90,7 @@ private:
         std::string match;
         int times;
         size_t length;
+        std::string script;
     };
     std::string Answer(const std::string& command);
     std::string Spoil(const std::string& command, std::string reply, bool isQuery, const std::string& mode,

@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "core/state/task_queue.h"
 
+struct DprSetting;
 struct ModuleConfig;
 
 class CHalvexService {
@@ -24,6 +26,27 @@ public:
 
     // Finds the configuration entry of this machine (defined with the platform code).
     static bool VerifyPlatform(ModuleConfig& config);
+
+    // The bring-up run of a TASK_ID_DEFAULT task (worker thread only): true
+    // when settings were rewritten and the modem accepted the reboot command.
+    bool dealDefaultTask();
+    // The modem's interface id, "IfOperStatusDormant", or empty (modem discovery).
+    std::string GetMbimInterfaceID();
+    // Stores the modem's interface id in m_szInterfaceId; also true when the
+    // interface stayed dormant past the limit.
+    bool tryFindMbimInterfaceID();
+
+    // The DPR check: true when at least one set command was accepted with "OK".
+    bool tryQueryAndConfigDpr(const ModuleConfig& config);
+    // True when the query reply holds the setting's mode and values.
+    bool parseResultAndCompare(std::string reply, const DprSetting& setting);
+    // AT command texts; empty for an unknown mode.
+    std::string formatQueryCommand(const DprSetting& setting);
+    std::string formatConfigCommand(const DprSetting& setting);
+    // Switches the modem's DPR control pin on; failures are ignored.
+    void trySetDprPin();
+    // True when the modem accepted the reboot command.
+    bool tryRebootDevice();
 
     // Flags shared between threads. Plain bytes in the original design; atomics
     // with relaxed ordering here: the same behaviour without a data race.
@@ -43,4 +66,10 @@ public:
 
 private:
     CHalvexService();
+
+    // Steps of dealDefaultTask; false ends the run.
+    bool tryInitMbimContext();
+    bool tryOpenATService();
+    // A stop, a suspend or the modem's removal ends the bring-up.
+    bool AbortRequested() const;
 };

@@ -140,8 +140,23 @@ SarValues Tk42nModem::Sar(const std::string& mode, int32_t band) const
 
 std::string Tk42nModem::Execute(const std::string& command)
 {
+    std::string reply;
+    std::function<void(const std::string&)> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        reply = Answer(command);
+        listener = m_commandListener;
+    }
+    if (listener) {
+        listener(command);
+    }
+    return reply;
+}
+
+void Tk42nModem::SetCommandListener(std::function<void(const std::string& command)> listener)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    return Answer(command);
+    m_commandListener = std::move(listener);
 }
 
 // Runs one command under m_mutex.
@@ -295,6 +310,7 @@ void Tk42nModem::Reset()
     m_table.clear();
     m_pinCommands.clear();
     m_faults.clear();
+    m_commandListener = nullptr;
     m_setCount = 0;
     m_bootCount = 1;
 }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -62,6 +63,9 @@ public:
 
     // One AT command; see the header comment.
     std::string Execute(const std::string& command);
+    // Called after every executed command, outside the modem's lock, on the
+    // thread that sent it; an empty listener clears it.
+    void SetCommandListener(std::function<void(const std::string& command)> listener);
 
     // The pin commands received, as sent without their CR LF, in order.
     std::vector<std::string> PinCommands() const;
@@ -100,6 +104,7 @@ private:
     std::map<std::pair<std::string, int32_t>, SarValues> m_table;
     std::vector<std::string> m_pinCommands;
     std::vector<FaultEntry> m_faults;
+    std::function<void(const std::string&)> m_commandListener;
     int m_setCount = 0;
     uint32_t m_bootCount = 1;
 };

@@ -74,6 +74,21 @@ protected:
     }
 };
 
+// The lines that contain any of the texts.
+inline std::vector<std::string> Only(const std::vector<std::string>& lines, const std::vector<std::string>& texts)
+{
+    std::vector<std::string> kept;
+    for (const auto& line : lines) {
+        for (const auto& text : texts) {
+            if (line.find(text) != std::string::npos) {
+                kept.push_back(line);
+                break;
+            }
+        }
+    }
+    return kept;
+}
+
 inline DprSetting Setting(const std::string& mode, int32_t band, int32_t maxpower, int32_t rowgrads,
                           int32_t columngrads)
 {

@@ -12,21 +12,6 @@ using ::testing::IsEmpty;
 
 namespace {
 
-// The lines of the messages that contain any of the texts.
-std::vector<std::string> Only(const std::vector<std::string>& lines, std::vector<std::string> texts)
-{
-    std::vector<std::string> kept;
-    for (const auto& line : lines) {
-        for (const auto& text : texts) {
-            if (line.find(text) != std::string::npos) {
-                kept.push_back(line);
-                break;
-            }
-        }
-    }
-    return kept;
-}
-
 const std::vector<std::string> kMismatch = {
     "i :   expect config dpr mode = LTE band = 3 maxpower = 23 rowgrads = 2 columngrads = 3>",
     "i :   WARNING! the dpr setting is not name. need to reconfig."};

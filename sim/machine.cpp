@@ -18,6 +18,7 @@ Machine& Machine::Get()
 
 Machine::Machine()
 {
+    m_mbn.SetNetworkHook([this](bool present) { m_network.OnModemPresence(present); });
     Reset();
 }
 
@@ -32,6 +33,7 @@ void Machine::Reset()
     m_mbn.Reset();
     m_com.Reset();
     m_firmware.Reset();
+    m_network.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

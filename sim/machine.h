@@ -16,6 +16,7 @@
 #include "sim/com_runtime.h"
 #include "sim/mbn_sim.h"
 #include "sim/firmware.h"
+#include "sim/network.h"
 
 namespace sim {
 
@@ -148,6 +149,7 @@ public:
     ComRuntime& com() { return m_com; }
     MobileBroadband& mbn() { return m_mbn; }
     Firmware& firmware() { return m_firmware; }
+    Network& network() { return m_network; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -165,6 +167,7 @@ private:
     ComRuntime m_com;
     MobileBroadband m_mbn{m_com};
     Firmware m_firmware;
+    Network m_network{m_registry, m_mbn};
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

@@ -177,6 +177,7 @@ struct MobileBroadband::Impl {
     uint32_t removalDelayMs = 20;
     uint32_t awayMs = 50;
     std::function<void(bool)> presenceListener;
+    std::function<void(bool)> networkHook;  // kept across resets
 
     Armed contextFault;
     Armed serviceFault;

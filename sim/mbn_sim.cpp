@@ -158,7 +158,7 @@ void MobileBroadband::Impl::FireArrival()
 namespace {
 
 // Marks the modem present or gone. False when it already was; otherwise
-// `listener` receives the presence listener to call.
+// `listener` receives what to call: the network hook, then the presence listener.
 bool ChangePresence(MobileBroadband::Impl& hub, bool present, std::function<void(bool)>& listener)
 {
     std::lock_guard<std::mutex> lock(hub.mutex);
@@ -172,7 +172,14 @@ bool ChangePresence(MobileBroadband::Impl& hub, bool present, std::function<void
         hub.sessionOpen = false;
         hub.dataSessionOpen = false;
     }
-    listener = hub.presenceListener;
+    listener = [hook = hub.networkHook, test = hub.presenceListener](bool now) {
+        if (hook) {
+            hook(now);
+        }
+        if (test) {
+            test(now);
+        }
+    };
     return true;
 }
 
@@ -350,6 +357,12 @@ void MobileBroadband::SetPresenceListener(std::function<void(bool present)> list
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->presenceListener = std::move(listener);
+}
+
+void MobileBroadband::SetNetworkHook(std::function<void(bool present)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->networkHook = std::move(hook);
 }
 
 namespace {

@@ -137,6 +137,9 @@ public:
     void SetRebootTiming(uint32_t removalDelayMs, uint32_t awayMs);
     // Called (on a worker thread) whenever the modem leaves (false) or returns (true).
     void SetPresenceListener(std::function<void(bool present)> listener);
+    // The machine's own hook, called before the presence listener and kept
+    // across resets: the modem's network adapter and class subkey follow it.
+    void SetNetworkHook(std::function<void(bool present)> hook);
 
     // ---- faults ----
     void FailClassCreation(ManagerClass which, int times, int32_t failure = hr::ClassNotRegistered);

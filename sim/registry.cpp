@@ -101,7 +101,10 @@ std::optional<RegistryValue> Registry::Query(const std::string& path, const std:
 std::vector<std::string> Registry::Subkeys(const std::string& path) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::string prefix = ToLowerAscii(Normalise(path)) + "\\";
+    std::string prefix = ToLowerAscii(Normalise(path));
+    if (!prefix.empty()) {
+        prefix += "\\";
+    }
     std::vector<std::string> children;
     for (const auto& [name, key] : m_keys) {
         std::string lower = ToLowerAscii(name);

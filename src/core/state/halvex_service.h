@@ -26,12 +26,13 @@ public:
 
     // Finds the configuration entry of this machine (defined with the platform code).
     static bool VerifyPlatform(ModuleConfig& config);
+    // The modem's interface id, "IfOperStatusDormant" while its adapter is
+    // dormant, or empty (defined with the discovery code).
+    static std::string GetMbimInterfaceID();
 
     // The bring-up run of a TASK_ID_DEFAULT task (worker thread only): true
     // when settings were rewritten and the modem accepted the reboot command.
     bool dealDefaultTask();
-    // The modem's interface id, "IfOperStatusDormant", or empty (modem discovery).
-    std::string GetMbimInterfaceID();
     // Stores the modem's interface id in m_szInterfaceId; also true when the
     // interface stayed dormant past the limit.
     bool tryFindMbimInterfaceID();

@@ -42,6 +42,9 @@ typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef wchar_t* LPWSTR;
 typedef const wchar_t* LPCWSTR;
+typedef const wchar_t* PCWSTR;
+typedef char* PCHAR;
+typedef wchar_t* PWCHAR;
 typedef LONG* PLONG;
 typedef ULONG* PULONG;
 
@@ -72,15 +75,19 @@ typedef HINSTANCE HMODULE;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_NOT_SUPPORTED 50L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_NO_DATA 232L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_INVALID_FLAGS 1004L
 #define ERROR_NOT_FOUND 1168L
 
 #define S_OK ((HRESULT)0L)

@@ -1,4 +1,5 @@
-// Registry reads, over the simulated laptop's registry.
+// Registry reads, over the simulated laptop's registry (HKEY_LOCAL_MACHINE;
+// the other hives are empty).
 #pragma once
 
 #include "win32/base.h"
@@ -34,4 +35,6 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PH
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR className,
+                      LPDWORD classLength, PFILETIME lastWriteTime);
 LSTATUS RegCloseKey(HKEY key);

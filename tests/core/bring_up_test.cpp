@@ -23,9 +23,7 @@ protected:
         sim::SmbiosSystem system;
         system.version = "ModelX";
         machine().firmware().SetSmbiosTable(sim::SmbiosBuilder().AddSystem(system).AddProcessor("i7").Build());
-        ModuleConfig entry = Entry("single band", {Setting("LTE", 3, 23, 2, 3), Setting("GSM", 0, 22, 1, 2)});
-        entry.projectName = "ModelX";
-        ProjectConfigList() = {entry};
+        ProjectConfigList() = {{"ModelX", "single band", "", {{"LTE", 3, 23, 2, 3}, {"GSM", 0, 22, 1, 2}}}};
     }
 
     // What the modem's adapter shows: up, absent from the IPv4 list, or dormant.

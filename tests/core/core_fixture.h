@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -78,33 +80,9 @@ protected:
 inline std::vector<std::string> Only(const std::vector<std::string>& lines, const std::vector<std::string>& texts)
 {
     std::vector<std::string> kept;
-    for (const auto& line : lines) {
-        for (const auto& text : texts) {
-            if (line.find(text) != std::string::npos) {
-                kept.push_back(line);
-                break;
-            }
-        }
-    }
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept), [&](const std::string& line) {
+        return std::any_of(texts.begin(), texts.end(),
+                           [&](const std::string& text) { return line.find(text) != std::string::npos; });
+    });
     return kept;
-}
-
-inline DprSetting Setting(const std::string& mode, int32_t band, int32_t maxpower, int32_t rowgrads,
-                          int32_t columngrads)
-{
-    DprSetting setting;
-    setting.mode = mode;
-    setting.band = band;
-    setting.maxpower = maxpower;
-    setting.rowgrads = rowgrads;
-    setting.columngrads = columngrads;
-    return setting;
-}
-
-inline ModuleConfig Entry(const std::string& method, const std::vector<DprSetting>& settings)
-{
-    ModuleConfig entry;
-    entry.method = method;
-    entry.dprs = settings;
-    return entry;
 }

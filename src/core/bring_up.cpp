@@ -20,13 +20,13 @@ const char* const kDormant = "IfOperStatusDormant";
 
 constexpr DWORD kInitializedWaitMs = 200;
 constexpr DWORD kInitRetryWaitMs = 1000;
-constexpr int kMaxInitRetries = 16;  // after the first attempt
+constexpr int kMaxInitAttempts = 17;
 constexpr DWORD kLookupRetryWaitMs = 1500;
-constexpr int kMaxLookupRetries = 11;
+constexpr int kMaxEmptyLookups = 12;
 constexpr DWORD kDormantWaitMs = 1000;
-constexpr int kMaxDormantRetries = 16;
+constexpr int kMaxDormantReadings = 17;
 constexpr DWORD kOpenRetryWaitMs = 1000;
-constexpr int32_t kMaxOpenRetries = 21;
+constexpr int32_t kMaxOpenRetries = 21;  // re-posts; the counter outlives runs
 
 }  // namespace
 
@@ -59,7 +59,7 @@ bool CHalvexService::dealDefaultTask()
 bool CHalvexService::tryInitMbimContext()
 {
     CVarnickMbimManager* manager = CVarnickMbimManager::GetInstance();
-    for (int failures = 0;; ++failures) {
+    for (int attempt = 1;; ++attempt) {
         if (manager->m_init_flag.load(std::memory_order_relaxed)) {
             Sleep(kInitializedWaitMs);
             return !AbortRequested();
@@ -68,11 +68,11 @@ bool CHalvexService::tryInitMbimContext()
             LogHelper::Log(LOG_LEVEL_INFO, kInit, "ReInit Mbim Success!");
             return true;
         }
-        if (failures >= kMaxInitRetries) {
+        if (attempt >= kMaxInitAttempts) {
             LogHelper::Log(LOG_LEVEL_INFO, kInit, "thread init mbim context failed! max times.");
             return false;
         }
-        LogHelper::Log(LOG_LEVEL_INFO, kInit, "thread init mbim context failed! retry %d", failures + 1);
+        LogHelper::Log(LOG_LEVEL_INFO, kInit, "thread init mbim context failed! retry %d", attempt);
         Sleep(kInitRetryWaitMs);
         if (AbortRequested()) {
             return false;
@@ -87,11 +87,10 @@ bool CHalvexService::tryFindMbimInterfaceID()
     while (true) {
         const std::string id = GetMbimInterfaceID();
         if (id.empty()) {
-            if (emptyLookups >= kMaxLookupRetries) {
+            if (++emptyLookups >= kMaxEmptyLookups) {
                 LogHelper::Log(LOG_LEVEL_INFO, kFind, "retry max times. stop find!\n");
                 return false;
             }
-            ++emptyLookups;
             LogHelper::Log(LOG_LEVEL_INFO, kFind, "get mbim interface id failed. retry %d times\n", emptyLookups);
             Sleep(kLookupRetryWaitMs);
             if (AbortRequested()) {
@@ -107,7 +106,7 @@ bool CHalvexService::tryFindMbimInterfaceID()
             if (AbortRequested()) {
                 return false;
             }
-            if (dormantReadings++ >= kMaxDormantRetries) {
+            if (++dormantReadings >= kMaxDormantReadings) {
                 // Go on with the id stored before, if any.
                 LogHelper::Log(LOG_LEVEL_INFO, kFind, "retry max times. !\n");
                 return true;

@@ -67,3 +67,38 @@ TEST_F(RegistryCalls, EnvironmentNamesIgnoreCase)
     EXPECT_EQ(GetEnvironmentVariableA("programdata", value, MAX_PATH), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
 }
+
+TEST_F(RegistryCalls, PredefinedKeysEnumerationAndAccess)
+{
+    // Closing a predefined key does nothing; the other hives are empty.
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    machine().registry().SetRaw("SOFTWARE\\Vendor\\Sub", "Raw", REG_SZ, {'a', 'b'});
+    machine().registry().CreateKey("SOFTWARE\\Vendor\\Another");
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, KEY_READ, &key), ERROR_SUCCESS);
+
+    char name[8];
+    DWORD length = sizeof(name);
+    EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Another");
+    EXPECT_EQ(length, 7u);
+    length = 3;  // "Sub" and its terminating zero do not fit
+    EXPECT_EQ(RegEnumKeyExA(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    length = sizeof(name);
+    EXPECT_EQ(RegEnumKeyExA(key, 2, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+    // Data without a terminating zero is handed out without one.
+    HKEY sub = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(key, "Sub", 0, KEY_QUERY_VALUE, &sub), ERROR_SUCCESS);
+    char data[4] = {'-', '-', '-', '-'};
+    DWORD size = sizeof(data);
+    EXPECT_EQ(RegQueryValueExA(sub, "Raw", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(data, sizeof(data)), "ab--");
+    EXPECT_EQ(size, 2u);
+    // A key opened to query values cannot list its subkeys.
+    EXPECT_EQ(RegEnumKeyExA(sub, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    RegCloseKey(sub);
+    RegCloseKey(key);
+}

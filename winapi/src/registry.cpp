@@ -145,12 +145,15 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
 
 // The subkeys in the registry's order (names ignoring case). The name length
 // counts characters: the buffer's size on entry, the name without its
-// terminating zero on success.
+// terminating zero on success. Class names and write times are not simulated.
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR className,
                       LPDWORD classLength, PFILETIME lastWriteTime)
 {
-    if (name == nullptr || nameLength == nullptr || reserved != nullptr || (className != nullptr && classLength == nullptr)) {
+    if (name == nullptr || nameLength == nullptr || reserved != nullptr) {
         return ERROR_INVALID_PARAMETER;
+    }
+    if (className != nullptr || classLength != nullptr || lastWriteTime != nullptr) {
+        return ERROR_CALL_NOT_IMPLEMENTED;
     }
     std::string path;
     if (LSTATUS status = Resolve(key, KEY_ENUMERATE_SUB_KEYS, path); status != ERROR_SUCCESS) {
@@ -166,16 +169,6 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPD
     }
     std::memcpy(name, found.c_str(), found.size() + 1);
     *nameLength = static_cast<DWORD>(found.size());
-    if (className != nullptr) {
-        if (*classLength == 0) {
-            return ERROR_MORE_DATA;
-        }
-        className[0] = '\0';
-        *classLength = 0;
-    }
-    if (lastWriteTime != nullptr) {
-        *lastWriteTime = FILETIME{};
-    }
     return ERROR_SUCCESS;
 }
 

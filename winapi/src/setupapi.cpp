@@ -2,8 +2,6 @@
 #include <setupapi.h>
 #include <devguid.h>
 
-#include <string>
-
 #include "sim/network.h"
 
 // Only the network class key is held by the simulated laptop.

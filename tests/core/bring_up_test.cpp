@@ -94,7 +94,8 @@ TEST_F(BringUp, UnsupportedPlatformTouchesNothing)
     EXPECT_FALSE(service()->dealDefaultTask());
     EXPECT_EQ(machine().com().CreationAttempts(sim::MobileBroadband::kClsidInterfaceManager), 0);
     EXPECT_THAT(Waits(), IsEmpty());
-    EXPECT_THAT(Only(Lines(), {"GetMbimInterfaceID", "ERROR"}), ElementsAre("e :   ERROR : current project is not supported."));
+    EXPECT_THAT(Only(Lines(), {"GetMbimInterfaceID", "ERROR"}),
+                ElementsAre("e :   ERROR : current project is not supported."));
 }
 
 TEST_F(BringUp, SeventeenFailedInitsWaitSixteenSecondsAndPostNothing)
@@ -103,8 +104,9 @@ TEST_F(BringUp, SeventeenFailedInitsWaitSixteenSecondsAndPostNothing)
     EXPECT_FALSE(service()->dealDefaultTask());
     EXPECT_EQ(Waits(), Times(16, 1000));
     EXPECT_EQ(service()->m_taskQueue.Count(), 0u);
-    EXPECT_EQ(Only(Lines(), {"init mbim"}), Joined<std::string>(Numbered("i :   thread init mbim context failed! retry ", 1, 16),
-                                                                 {"i :   thread init mbim context failed! max times."}));
+    EXPECT_EQ(Only(Lines(), {"init mbim"}),
+              Joined<std::string>(Numbered("i :   thread init mbim context failed! retry ", 1, 16),
+                                  {"i :   thread init mbim context failed! max times."}));
 }
 
 TEST_F(BringUp, ManagerInitialisedDuringARetryWaitCostsTheShortWait)
@@ -126,8 +128,9 @@ TEST_F(BringUp, TwelveEmptyLookupsEndTheRun)
     EXPECT_FALSE(service()->dealDefaultTask());
     EXPECT_EQ(Waits(), Times(11, 1500));
     EXPECT_EQ(mbn().OpenSessionCalls(), 0);
-    EXPECT_EQ(Only(Lines(), {"retry"}), Joined<std::string>(Numbered("i :   get mbim interface id failed. retry ", 1, 11, " times\n"),
-                                                            {"i :   retry max times. stop find!\n"}));
+    EXPECT_EQ(Only(Lines(), {"retry"}),
+              Joined<std::string>(Numbered("i :   get mbim interface id failed. retry ", 1, 11, " times\n"),
+                                  {"i :   retry max times. stop find!\n"}));
 }
 
 TEST_F(BringUp, DormantReadingsResetOnlyTheEmptyCountAndTheSeventeenthOpensWithNoId)
@@ -150,7 +153,8 @@ TEST_F(BringUp, DormantReadingsResetOnlyTheEmptyCountAndTheSeventeenthOpensWithN
     EXPECT_EQ(Waits(), Joined<uint32_t>(waits, {1000, 1000}));  // the 17th reading, then the failed open
     EXPECT_STREQ(service()->m_szInterfaceId, "");
     EXPECT_THAT(Only(Lines(), {"max times", "retry count"}),
-                ElementsAre("i :   retry max times. !\n", "i :   open device services failed. wait for retry! retry count = 1"));
+                ElementsAre("i :   retry max times. !\n",
+                            "i :   open device services failed. wait for retry! retry count = 1"));
 }
 
 TEST_F(BringUp, OpenFailuresRepostTwentyOneTimesAcrossRunsUntilAnOpenSucceeds)

@@ -75,8 +75,8 @@ TEST_F(DprCheck, UnsetValuesAreWrittenAsMinusOneAndThenMatch)
 
     EXPECT_TRUE(service()->tryQueryAndConfigDpr(entry));
     EXPECT_FALSE(service()->tryQueryAndConfigDpr(entry));
-    EXPECT_THAT(Commands(), ElementsAre("at+vcfg=\"sarcfg\",\"LTE\",-1\r\n", "at+vcfg=\"sarcfg\",\"LTE\",-1,-1,-1,-1\r\n",
-                                        "at+vcfg=\"sarcfg\",\"LTE\",-1\r\n"));
+    const std::string query = "at+vcfg=\"sarcfg\",\"LTE\",-1\r\n";
+    EXPECT_THAT(Commands(), ElementsAre(query, "at+vcfg=\"sarcfg\",\"LTE\",-1,-1,-1,-1\r\n", query));
     EXPECT_EQ(modem().Sar("LTE", -1), (sim::SarValues{-1, -1, -1}));
 }
 

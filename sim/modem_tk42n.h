@@ -73,12 +73,13 @@ public:
     int SetCommandCount() const;
 
     // The next `times` replies (times < 0: all) to commands containing `match`
+    // are `reply` instead; the commands are still carried out.
+    void ScriptReply(const std::string& match, const std::string& reply, int times = -1);
+
+    // The next `times` replies (times < 0: all) to commands containing `match`
     // (empty: every command) are spoiled; Oversized makes replies at least
     // `length` bytes long. Faults are tried in the order they were added.
     void InjectReplyFault(ReplyFault fault, const std::string& match = "", int times = -1, size_t length = 1500);
-    // The next `times` replies (times < 0: all) to commands containing `match`
-    // are `reply` instead; the commands are still carried out.
-    void ScriptReply(const std::string& match, const std::string& reply, int times = -1);
     void ClearReplyFaults();
 
     // A reboot keeps the table and the recorded pin commands.

@@ -15,8 +15,22 @@ void Clock::SetMode(Mode mode, double scale)
     m_scale = scale;
 }
 
+void Clock::SetSleepHook(std::function<void(uint32_t milliseconds)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sleepHook = std::move(hook);
+}
+
 void Clock::Sleep(uint32_t milliseconds)
 {
+    std::function<void(uint32_t)> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        hook = m_sleepHook;
+    }
+    if (hook) {
+        hook(milliseconds);
+    }
     Mode mode;
     double scale;
     {
@@ -87,6 +101,7 @@ void Clock::Reset()
     m_mode = Mode::Real;
     m_scale = 1.0;
     m_sleeps.clear();
+    m_sleepHook = nullptr;
     m_pinned = false;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -84,6 +85,9 @@ public:
 
     void SetMode(Mode mode, double scale = 1.0);
     void Sleep(uint32_t milliseconds);
+    // Runs on the sleeping thread at the start of every Sleep, outside the
+    // clock's lock, with the requested milliseconds; an empty hook clears it.
+    void SetSleepHook(std::function<void(uint32_t milliseconds)> hook);
     std::vector<SleepRecord> Sleeps() const;
     void ClearSleeps();
 
@@ -102,6 +106,7 @@ private:
     Mode m_mode = Mode::Real;
     double m_scale = 1.0;
     std::vector<SleepRecord> m_sleeps;
+    std::function<void(uint32_t)> m_sleepHook;
     bool m_pinned = false;
     std::time_t m_pinnedSeconds = 0;
     uint16_t m_pinnedMilliseconds = 0;

@@ -228,6 +228,7 @@ struct MobileBroadband::Impl {
     std::vector<SimManagerBase*> managers;  // live manager objects (not owned)
     std::map<EventsInterface, int> adviseCalls;
     std::map<EventsInterface, int> unadviseCalls;
+    int openSessionCalls = 0;
     int closeSessionCalls = 0;
     std::vector<TranscriptEntry> transcript;
     // ---- end of guarded state ----
@@ -271,6 +272,7 @@ struct MobileBroadband::Impl {
     // Disconnects every object handed out so far and releases the advised sinks.
     void Disconnect();
     void Reset();
+    void ClearFaultsLocked();  // hub mutex held
 };
 
 }  // namespace sim

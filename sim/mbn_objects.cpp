@@ -391,9 +391,7 @@ private:
             if (FAILED(hr)) {
                 return hr;
             }
-            if (!open) {
-                ++m_hub.closeSessionCalls;
-            }
+            ++(open ? m_hub.openSessionCalls : m_hub.closeSessionCalls);
             const bool isOpen = m_hub.openSessions.count(this) != 0;
             if (open && isOpen) {
                 return sim::hr::AlreadyInitialized;

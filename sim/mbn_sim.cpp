@@ -307,6 +307,18 @@ void MobileBroadband::Impl::Disconnect()
     }
 }
 
+void MobileBroadband::Impl::ClearFaultsLocked()
+{
+    contextFault = Armed{};
+    serviceFault = Armed{};
+    rebootFault = Armed{};
+    adviseFaults.clear();
+    unadviseFaults.clear();
+    openFaults.clear();
+    closeFaults.clear();
+    commandFaults.clear();
+}
+
 void MobileBroadband::Impl::Reset()
 {
     dispatcher.Stop();
@@ -327,14 +339,7 @@ void MobileBroadband::Impl::Reset()
         earlySessionCompletions = false;
         rebootStatus = S_OK;
         rebootCompletionAfterLeaving = false;
-        contextFault = Armed{};
-        serviceFault = Armed{};
-        rebootFault = Armed{};
-        adviseFaults.clear();
-        unadviseFaults.clear();
-        openFaults.clear();
-        closeFaults.clear();
-        commandFaults.clear();
+        ClearFaultsLocked();
         failStateQueries = false;
         readyState = MBN_READY_STATE_INITIALIZED;
         emergencyMode = false;
@@ -347,6 +352,7 @@ void MobileBroadband::Impl::Reset()
         profileName = "Internet";
         adviseCalls.clear();
         unadviseCalls.clear();
+        openSessionCalls = 0;
         closeSessionCalls = 0;
         transcript.clear();
     }
@@ -509,6 +515,12 @@ void MobileBroadband::FailDeviceService(int times, int32_t failure)
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->serviceFault = Impl::Armed{times, failure};
+}
+
+void MobileBroadband::ClearFaults()
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->ClearFaultsLocked();
 }
 
 void MobileBroadband::InjectOpenSessionFault(SessionFault fault, int times, int32_t failure)
@@ -778,6 +790,12 @@ int MobileBroadband::UnadviseCalls(EventsInterface which) const
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     auto it = m_impl->unadviseCalls.find(which);
     return it == m_impl->unadviseCalls.end() ? 0 : it->second;
+}
+
+int MobileBroadband::OpenSessionCalls() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->openSessionCalls;
 }
 
 int MobileBroadband::CloseSessionCalls() const

@@ -181,6 +181,8 @@ public:
     void FailDeviceServicesContext(int times = -1, int32_t failure = hr::NotFound);
     // failure == hr::Ok: GetDeviceService succeeds but hands out no object.
     void FailDeviceService(int times = -1, int32_t failure = hr::NotFound);
+    // Clears every fault injected into the API below (not the modem's reply faults).
+    void ClearFaults();
     void InjectOpenSessionFault(SessionFault fault, int times = -1, int32_t failure = hr::Fail);
     void InjectCloseSessionFault(SessionFault fault, int times = -1, int32_t failure = hr::Fail);
     void InjectCommandFault(const CommandFault& fault);
@@ -224,6 +226,7 @@ public:
     size_t AdvisedSinks(EventsInterface which) const;  // connections currently advised
     int AdviseCalls(EventsInterface which) const;      // successful Advise calls
     int UnadviseCalls(EventsInterface which) const;    // successful Unadvise calls
+    int OpenSessionCalls() const;
     int CloseSessionCalls() const;
     long LiveObjects() const;  // simulated COM objects not yet destroyed
 

@@ -140,8 +140,23 @@ SarValues Tk42nModem::Sar(const std::string& mode, int32_t band) const
 
 std::string Tk42nModem::Execute(const std::string& command)
 {
+    std::string reply;
+    std::function<void(const std::string&)> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        reply = Answer(command);
+        listener = m_commandListener;
+    }
+    if (listener) {
+        listener(command);
+    }
+    return reply;
+}
+
+void Tk42nModem::SetCommandListener(std::function<void(const std::string& command)> listener)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    return Answer(command);
+    m_commandListener = std::move(listener);
 }
 
 // Runs one command under m_mutex.
@@ -228,6 +243,8 @@ std::string Tk42nModem::Spoil(const std::string& command, std::string reply, boo
             return "\r\n+VCFG:  \"sarcfg\" ,\"" + mode + "\", \"" + std::to_string(values.maxpower) + "\" , \"" +
                    std::to_string(values.rowgrads) + "\",  \"" + std::to_string(values.columngrads) +
                    "\"  \r\n\r\nOK\r\n";
+        case ReplyFault::Scripted:
+            return entry.script;
         case ReplyFault::Garbage:
             return "\r\n\x7F\x1B[0m#\xFE\xED+VCF\x01G;?\xC3\x28~\r\n";
         case ReplyFault::Oversized: {
@@ -260,7 +277,13 @@ int Tk42nModem::SetCommandCount() const
 void Tk42nModem::InjectReplyFault(ReplyFault fault, const std::string& match, int times, size_t length)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_faults.push_back(FaultEntry{fault, match, times, length});
+    m_faults.push_back(FaultEntry{fault, match, times, length, std::string()});
+}
+
+void Tk42nModem::ScriptReply(const std::string& match, const std::string& reply, int times)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.push_back(FaultEntry{ReplyFault::Scripted, match, times, 0, reply});
 }
 
 void Tk42nModem::Reboot()
@@ -281,6 +304,7 @@ void Tk42nModem::Reset()
     m_table.clear();
     m_pinCommands.clear();
     m_faults.clear();
+    m_commandListener = nullptr;
     m_setCount = 0;
     m_bootCount = 1;
 }

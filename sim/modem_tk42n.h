@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -42,6 +43,7 @@ enum class ReplyFault {
     ExtraQuotesAndBlanks,  // +VCFG values in double quotes with blanks around them
     Garbage,               // bytes that are no answer at all
     Oversized,             // the reply followed by filler lines, longer than 1023 bytes
+    Scripted,              // the reply replaced by a text the test gives (ScriptReply)
 };
 
 class Tk42nModem {
@@ -61,11 +63,18 @@ public:
 
     // One AT command; see the header comment.
     std::string Execute(const std::string& command);
+    // Called after every executed command, outside the modem's lock, on the
+    // thread that sent it; an empty listener clears it.
+    void SetCommandListener(std::function<void(const std::string& command)> listener);
 
     // The pin commands received, as sent without their CR LF, in order.
     std::vector<std::string> PinCommands() const;
     // Number of accepted "sarcfg" set commands.
     int SetCommandCount() const;
+
+    // The next `times` replies (times < 0: all) to commands containing `match`
+    // are `reply` instead; the commands are still carried out.
+    void ScriptReply(const std::string& match, const std::string& reply, int times = -1);
 
     // The next `times` replies (times < 0: all) to commands containing `match`
     // (empty: every command) are spoiled; Oversized makes replies at least
@@ -85,6 +94,7 @@ private:
         std::string match;
         int times;
         size_t length;
+        std::string script;
     };
     std::string Answer(const std::string& command);
     std::string Spoil(const std::string& command, std::string reply, bool isQuery, const std::string& mode,
@@ -94,6 +104,7 @@ private:
     std::map<std::pair<std::string, int32_t>, SarValues> m_table;
     std::vector<std::string> m_pinCommands;
     std::vector<FaultEntry> m_faults;
+    std::function<void(const std::string&)> m_commandListener;
     int m_setCount = 0;
     uint32_t m_bootCount = 1;
 };

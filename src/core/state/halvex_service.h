@@ -12,6 +12,7 @@
 
 #include "core/state/task_queue.h"
 
+struct DprSetting;
 struct ModuleConfig;
 
 // A flag shared between threads: a plain byte in the original design, an atomic
@@ -48,6 +49,25 @@ public:
     // dormant, or empty (defined with the discovery code).
     static std::string GetMbimInterfaceID();
 
+    // The bring-up run of a TASK_ID_DEFAULT task (worker thread only): true
+    // when settings were rewritten and the modem accepted the reboot command.
+    bool dealDefaultTask();
+    // Stores the modem's interface id in m_szInterfaceId; also true when the
+    // interface stayed dormant past the limit.
+    bool tryFindMbimInterfaceID();
+
+    // The DPR check: true when at least one set command was accepted with "OK".
+    bool tryQueryAndConfigDpr(const ModuleConfig& config);
+    // True when the query reply holds the setting's mode and values.
+    bool parseResultAndCompare(std::string reply, const DprSetting& setting);
+    // AT command texts; empty for an unknown mode.
+    std::string formatQueryCommand(const DprSetting& setting);
+    std::string formatConfigCommand(const DprSetting& setting);
+    // Switches the modem's DPR control pin on; failures are ignored.
+    void trySetDprPin();
+    // True when the modem accepted the reboot command.
+    bool tryRebootDevice();
+
     SharedFlag m_bPowerEventRegistered;
     SharedFlag m_bServiceInited;
     SharedFlag m_bStopRequested;
@@ -64,4 +84,10 @@ public:
 
 private:
     CHalvexService();
+
+    // Steps of dealDefaultTask; false ends the run.
+    bool tryInitMbimContext();
+    bool tryOpenATService();
+    // A stop, a suspend or the modem's removal ends the bring-up.
+    bool AbortRequested() const;
 };

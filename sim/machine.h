@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/clock.h"
 #include "sim/com_runtime.h"
 #include "sim/mbn_sim.h"
 #include "sim/firmware.h"
@@ -92,40 +93,6 @@ private:
     std::string m_root;
 };
 
-// Every Sleep of the service passes through the clock.
-class Clock {
-public:
-    enum class Mode { Real, Scaled, Instant };
-    struct SleepRecord {
-        uint32_t threadId;
-        uint32_t milliseconds;
-    };
-
-    void SetMode(Mode mode, double scale = 1.0);
-    void Sleep(uint32_t milliseconds);
-    std::vector<SleepRecord> Sleeps() const;
-    void ClearSleeps();
-
-    // Wall-clock time seen by GetLocalTime and GetSystemTimeAsFileTime: the
-    // host's, or a pinned time that tests move on explicitly.
-    void PinWallTime(std::time_t seconds, uint16_t milliseconds = 0);
-    void AdvanceWallTime(std::time_t seconds);
-    void UnpinWallTime();
-    // Seconds and milliseconds since 1970 (UTC).
-    void Now(std::time_t& seconds, uint16_t& milliseconds) const;
-
-    void Reset();
-
-private:
-    mutable std::mutex m_mutex;
-    Mode m_mode = Mode::Real;
-    double m_scale = 1.0;
-    std::vector<SleepRecord> m_sleeps;
-    bool m_pinned = false;
-    std::time_t m_pinnedSeconds = 0;
-    uint16_t m_pinnedMilliseconds = 0;
-};
-
 class Machine {
 public:
     // The process-wide machine, created on first use and never destroyed
@@ -158,7 +125,7 @@ private:
     FileSystem m_fileSystem;
     Clock m_clock;
     ComRuntime m_com;
-    MobileBroadband m_mbn{m_com};
+    MobileBroadband m_mbn{m_com, m_clock};
     Firmware m_firmware;
     mutable std::mutex m_mutex;
     std::string m_executablePath;

@@ -51,6 +51,7 @@
 #include "sim/modem_tk42n.h"
 
 namespace sim {
+class Clock;
 class ComRuntime;
 }
 
@@ -114,8 +115,8 @@ public:
         bool completionSent = false;  // a completion was (or is scheduled to be) delivered
     };
 
-    // Registers the three manager classes with `com`.
-    explicit MobileBroadband(ComRuntime& com);
+    // Registers the three manager classes with `com`; deliveries run on `clock`'s time.
+    MobileBroadband(ComRuntime& com, Clock& clock);
     ~MobileBroadband();
     MobileBroadband(const MobileBroadband&) = delete;
     MobileBroadband& operator=(const MobileBroadband&) = delete;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -73,12 +74,18 @@ protected:
 
     static size_t CountOf(const std::vector<std::string>& lines, const std::string& line)
     {
-        size_t count = 0;
-        for (const auto& l : lines) {
-            count += (l == line) ? 1 : 0;
-        }
-        return count;
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
     }
+
+    // The references a COM object holds.
+    static ULONG RefCount(IUnknown* object)
+    {
+        object->AddRef();
+        return object->Release();
+    }
+
+    // The timed waits and sleeps recorded by the simulated clock, oldest first.
+    std::vector<sim::Clock::WaitRecord> Waits() { return machine().clock().Records(); }
 };
 
 // An observer that keeps copies of the records it receives.

@@ -30,11 +30,12 @@ public:
         m_reply = std::move(reply);
         m_status = status;
     }
-    // SetCommand waits inside until LetGo().
+    // The next SetCommand waits inside until LetGo().
     void Hold()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hold = true;
+        m_inSetCommand = false;
     }
     void LetGo()
     {

@@ -1,5 +1,3 @@
-#include <set>
-
 #include "mbn_fixture.h"
 #include "sim/machine.h"
 
@@ -10,71 +8,81 @@ namespace {
 
 const Events kAllEvents[] = {Events::Connection, Events::InterfaceManager, Events::Interface, Events::DeviceServices,
                              Events::Registration};
-
-// The sinks in the order of kAllEvents.
-std::vector<MbnSubject*> Subjects(CVarnickMbimManager* m)
-{
-    return {m->m_connection_sink, m->m_interface_manager_sink, m->m_interface_sink, m->m_device_services_sink,
-            m->m_registration_sink};
-}
-
-std::vector<IUnknown*> Sinks(CVarnickMbimManager* m)
-{
-    return {static_cast<IMbnConnectionEvents*>(m->m_connection_sink),
-            static_cast<IMbnInterfaceManagerEvents*>(m->m_interface_manager_sink),
-            static_cast<IMbnInterfaceEvents*>(m->m_interface_sink),
-            static_cast<IMbnDeviceServicesEvents*>(m->m_device_services_sink),
-            static_cast<IMbnRegistrationEvents*>(m->m_registration_sink)};
-}
+const char* const kAdviseFailures[] = {
+    "i :   resigter connection event sink failed.", "i :   resigter interface manager event sink failed.",
+    "i :   resigter interface event sink failed.",  "i :   resigter device service sink failed.",
+    "i :   resigter interface manager sink failed.",
+};
 
 }  // namespace
 
 class ManagerInit : public MbnTest {
 protected:
-    // Each sink holds the manager's reference, and one more while it is advised.
+    // Each sink, in the order of kAllEvents, holds the manager's reference and
+    // one more while it is advised; so many observers has its subject.
     void ExpectSinkReferences(const std::vector<ULONG>& expected)
     {
-        auto sinks = Sinks(manager());
-        for (size_t i = 0; i < sinks.size(); ++i) {
-            EXPECT_EQ(RefCount(sinks[i]), expected[i]) << "sink " << i;
-            EXPECT_EQ(Subjects(manager())[i]->ObserverCount(), expected[i] - 1) << "sink " << i;
+        CVarnickMbimManager* m = manager();
+        const std::pair<IUnknown*, MbnSubject*> sinks[] = {
+            {static_cast<IMbnConnectionEvents*>(m->m_connection_sink), m->m_connection_sink},
+            {static_cast<IMbnInterfaceManagerEvents*>(m->m_interface_manager_sink), m->m_interface_manager_sink},
+            {static_cast<IMbnInterfaceEvents*>(m->m_interface_sink), m->m_interface_sink},
+            {static_cast<IMbnDeviceServicesEvents*>(m->m_device_services_sink), m->m_device_services_sink},
+            {static_cast<IMbnRegistrationEvents*>(m->m_registration_sink), m->m_registration_sink},
+        };
+        for (size_t i = 0; i < 5; ++i) {
+            EXPECT_EQ(RefCount(sinks[i].first), expected[i]) << "sink " << i;
+            EXPECT_EQ(sinks[i].second->ObserverCount(), expected[i] - 1) << "sink " << i;
         }
     }
 };
 
-TEST_F(ManagerInit, SecondInitAddsNothingAndUnInitUndoesEverything)
+// With every sink advised, then with each one's Advise failing in turn: a
+// second Init adds nothing; a failed sink is left out with no reference kept
+// on it or on its connection point; UnInit unadvises the others and releases all.
+TEST_F(ManagerInit, InitAdvisesWhatItCanOnceAndUnInitUndoesEverything)
 {
-    ASSERT_EQ(manager()->Init(), 0);
-    EXPECT_TRUE(manager()->m_init_flag);
-    ASSERT_EQ(manager()->m_sink_cookies.size(), 5u);
-    EXPECT_EQ(manager()->Init(), 0);
-    EXPECT_EQ(manager()->m_sink_cookies.size(), 5u);
-    for (Events e : kAllEvents) {
-        EXPECT_EQ(mbn().AdviseCalls(e), 1);
-        EXPECT_EQ(mbn().AdvisedSinks(e), 1u);
-    }
-    ExpectSinkReferences({2, 2, 2, 2, 2});
-    EXPECT_EQ(machine().com().ThreadInitCount(), 1);
-    EXPECT_EQ(mbn().LiveObjects(), 3);
+    for (size_t failing = 0; failing <= 5; ++failing) {
+        SCOPED_TRACE(failing);
+        if (failing < 5) {
+            mbn().FailAdvise(kAllEvents[failing], 1);
+        }
+        ASSERT_EQ(manager()->Init(), 0);
+        EXPECT_EQ(manager()->Init(), 0);
+        EXPECT_TRUE(manager()->m_init_flag);
+        EXPECT_EQ(manager()->m_sink_cookies.size(), failing < 5 ? 4u : 5u);
+        std::vector<ULONG> references(5, 2);
+        if (failing < 5) {
+            references[failing] = 1;
+        }
+        ExpectSinkReferences(references);
+        EXPECT_EQ(machine().com().ThreadInitCount(), 1);
+        EXPECT_EQ(mbn().LiveObjects(), 3);
 
-    manager()->UnInit();
-    EXPECT_FALSE(manager()->m_init_flag);
-    EXPECT_TRUE(manager()->m_sink_cookies.empty());
-    EXPECT_EQ(manager()->m_device_services_manager, nullptr);
-    EXPECT_EQ(manager()->m_interface_manager, nullptr);
-    EXPECT_EQ(manager()->m_connection_manager, nullptr);
-    for (Events e : kAllEvents) {
-        EXPECT_EQ(mbn().UnadviseCalls(e), 1);
+        manager()->UnInit();
+        EXPECT_FALSE(manager()->m_init_flag);
+        EXPECT_TRUE(manager()->m_sink_cookies.empty());
+        EXPECT_EQ(manager()->m_device_services_manager, nullptr);
+        EXPECT_EQ(manager()->m_interface_manager, nullptr);
+        EXPECT_EQ(manager()->m_connection_manager, nullptr);
+        for (Events e : kAllEvents) {
+            EXPECT_EQ(mbn().AdvisedSinks(e), 0u);
+        }
+        ExpectSinkReferences({1, 1, 1, 1, 1});
+        EXPECT_EQ(machine().com().ThreadInitCount(), 0);
+        mbn().WaitIdle();
+        EXPECT_EQ(mbn().LiveObjects(), 0);
     }
-    ExpectSinkReferences({1, 1, 1, 1, 1});
-    EXPECT_EQ(machine().com().ThreadInitCount(), 0);
-    mbn().WaitIdle();
-    EXPECT_EQ(mbn().LiveObjects(), 0);
-
+    for (Events e : kAllEvents) {
+        EXPECT_EQ(mbn().AdviseCalls(e), 5);
+    }
     auto lines = Lines();
-    EXPECT_EQ(CountOf(lines, "h : + CVarnickMbimManager::Init"), 2u);
-    EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::Init"), 1u);
-    EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::UnInit"), 1u);
+    for (const char* message : kAdviseFailures) {
+        EXPECT_EQ(CountOf(lines, message), 1u) << message;
+    }
+    EXPECT_EQ(CountOf(lines, "h : + CVarnickMbimManager::Init"), 12u);
+    EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::Init"), 6u);
+    EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::UnInit"), 6u);
 }
 
 TEST_F(ManagerInit, NothingWorksBeforeInitAndNothingTouchesCom)
@@ -88,6 +96,11 @@ TEST_F(ManagerInit, NothingWorksBeforeInitAndNothingTouchesCom)
     EXPECT_EQ(machine().com().UnbalancedUninitializeCalls(), 0);
     EXPECT_EQ(machine().com().CreationAttempts(sim::MobileBroadband::kClsidDeviceServicesManager), 0);
     EXPECT_TRUE(mbn().Transcript().empty());
+
+    // Events of a manager that is not initialised reach nobody.
+    mbn().RaiseCapableInterfaceArrival();
+    mbn().WaitIdle();
+    EXPECT_TRUE(TakeTasks().empty());
 
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            "h : + CVarnickMbimManager::UnInit",
@@ -124,67 +137,6 @@ TEST_F(ManagerInit, AManagerClassThatCannotBeCreatedFailsInitUntilItCan)
         EXPECT_EQ(CountOf(lines, std::string("i :   CoCreateInstance ") + name + " failed. result = 0x80040154."), 1u);
     }
     EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::Init"), 1u);
-}
-
-// A sink whose Advise fails is left out: no cookie, no observer, no reference
-// kept on it or on its connection point, and UnInit unadvises only the others.
-TEST_F(ManagerInit, ASinkThatCannotBeAdvisedIsLeftOutAndOnlyTheOthersAreUnadvised)
-{
-    const char* const messages[] = {
-        "i :   resigter connection event sink failed.",  "i :   resigter interface manager event sink failed.",
-        "i :   resigter interface event sink failed.",   "i :   resigter device service sink failed.",
-        "i :   resigter interface manager sink failed.",
-    };
-    for (size_t failing = 0; failing < 5; ++failing) {
-        SCOPED_TRACE(messages[failing]);
-        mbn().FailAdvise(kAllEvents[failing], 1);
-        ASSERT_EQ(manager()->Init(), 0);
-        EXPECT_TRUE(manager()->m_init_flag);
-        EXPECT_EQ(manager()->m_sink_cookies.size(), 4u);
-        std::vector<ULONG> references(5, 2);
-        references[failing] = 1;
-        ExpectSinkReferences(references);
-        EXPECT_EQ(mbn().LiveObjects(), 3);
-
-        manager()->UnInit();
-        for (Events e : kAllEvents) {
-            EXPECT_EQ(mbn().AdvisedSinks(e), 0u);
-        }
-        ExpectSinkReferences({1, 1, 1, 1, 1});
-        mbn().WaitIdle();
-        EXPECT_EQ(mbn().LiveObjects(), 0);
-    }
-    auto lines = Lines();
-    for (const char* message : messages) {
-        EXPECT_EQ(CountOf(lines, message), 1u) << message;
-    }
-}
-
-TEST_F(ManagerInit, InitAfterUnInitAdvisesAllFiveAgainWithNewCookies)
-{
-    ASSERT_EQ(manager()->Init(), 0);
-    std::set<std::pair<void*, DWORD>> first;
-    for (const auto& cookie : manager()->m_sink_cookies) {
-        first.insert({cookie.first, cookie.second});
-    }
-    manager()->UnInit();
-
-    // Events of a manager that is not initialised reach nobody.
-    mbn().RaiseCapableInterfaceArrival();
-    mbn().WaitIdle();
-    EXPECT_TRUE(TakeTasks().empty());
-
-    ASSERT_EQ(manager()->Init(), 0);
-    ASSERT_EQ(manager()->m_sink_cookies.size(), 5u);
-    for (const auto& cookie : manager()->m_sink_cookies) {
-        EXPECT_EQ(first.count({cookie.first, cookie.second}), 0u);
-    }
-    for (Events e : kAllEvents) {
-        EXPECT_EQ(mbn().AdvisedSinks(e), 1u);
-    }
-    mbn().RaiseCapableInterfaceArrival();
-    mbn().WaitIdle();
-    EXPECT_EQ(TakeTasks(), std::vector<int>{TASK_ID_DEFAULT});
 }
 
 TEST_F(ManagerInit, AComFailureOnEntryIsLoggedAndInitGoesOn)

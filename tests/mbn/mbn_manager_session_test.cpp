@@ -48,36 +48,6 @@ protected:
     }
 };
 
-TEST_F(ManagerSession, OpensTheModemAndClosesItOnceCloseTwiceIsHarmless)
-{
-    OpenModem();
-    EXPECT_NE(manager()->m_device_service.load(), nullptr);
-    EXPECT_EQ(manager()->InterfaceId(), modemId());
-    EXPECT_TRUE(mbn().CommandSessionOpen());
-
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
-    EXPECT_EQ(manager()->m_device_service.load(), nullptr);
-    EXPECT_EQ(manager()->m_device_services_context, nullptr);
-    EXPECT_FALSE(mbn().CommandSessionOpen());
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
-    EXPECT_EQ(mbn().CloseSessionCalls(), 1);
-    EXPECT_EQ(manager()->InterfaceId(), modemId());  // kept after the close
-
-    manager()->UnInit();
-    EXPECT_EQ(manager()->CloseDeviceServices(), -1);
-    mbn().WaitIdle();
-    EXPECT_EQ(mbn().LiveObjects(), 0);
-
-    auto lines = Lines();
-    EXPECT_EQ(CountOf(lines, "i :   GetDeviceServicesContext success. id = " + modemId()), 1u);
-    EXPECT_EQ(CountOf(lines, "i :   open command complete. status=0x00000000"), 1u);
-    EXPECT_EQ(CountOf(lines, "i :   close command complete. status=0x00000000"), 1u);
-    EXPECT_EQ(CountOf(lines, "i :   service has been closed already."), 1u);
-    EXPECT_EQ(CountOf(lines, "e :   mbim context not init."), 1u);
-    EXPECT_EQ(CountOf(lines, "h : + CVarnickMbimManager::CloseDeviceServices"), 3u);
-    EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::CloseDeviceServices"), 2u);
-}
-
 TEST_F(ManagerSession, EachOpenFailureGivesMinusOneWithItsLine)
 {
     ASSERT_EQ(manager()->Init(), 0);
@@ -174,7 +144,6 @@ TEST_F(ManagerSession, EachOperationWaitsOnceForItsCompletion)
     ExpectOneWait(1500, false, 1500);
     EXPECT_NE(manager()->m_device_service.load(), nullptr);
     EXPECT_EQ(manager()->InterfaceId(), "");
-
     mbn().InjectCloseSessionFault(SessionFault::NoCompletion, 1);
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
     ExpectOneWait(500, false, 500);
@@ -182,6 +151,8 @@ TEST_F(ManagerSession, EachOperationWaitsOnceForItsCompletion)
 
     ASSERT_EQ(manager()->OpenDeviceServices(modemId()), 0);
     ExpectOneWait(1500, true, 0);
+    EXPECT_EQ(manager()->InterfaceId(), modemId());
+    EXPECT_TRUE(mbn().CommandSessionOpen());
     mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::NoCompletion));
     EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -2);
     ExpectOneWait(3000, false, 3000);
@@ -190,13 +161,30 @@ TEST_F(ManagerSession, EachOperationWaitsOnceForItsCompletion)
     EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
     ExpectOneWait(3000, true, 200);
     EXPECT_EQ(manager()->AtResponse(), kGsmReply);
+
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
     ExpectOneWait(500, true, 0);
+    EXPECT_EQ(manager()->m_device_service.load(), nullptr);
+    EXPECT_EQ(manager()->m_device_services_context, nullptr);
+    EXPECT_FALSE(mbn().CommandSessionOpen());
+    EXPECT_EQ(manager()->CloseDeviceServices(), 0);  // nothing left to close
+    EXPECT_TRUE(Waits().empty());
+    EXPECT_EQ(mbn().CloseSessionCalls(), 2);
+    EXPECT_EQ(manager()->InterfaceId(), modemId());  // kept after the close
+    manager()->UnInit();
+    mbn().WaitIdle();
+    EXPECT_EQ(mbn().LiveObjects(), 0);
 
     auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   OpenCommandSession time out"), 1u);
     EXPECT_EQ(CountOf(lines, "i :   Close handle time out"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   command at time out,pid = " + std::to_string(GetCurrentProcessId())), 1u);
+    EXPECT_EQ(CountOf(lines, "i :   GetDeviceServicesContext success. id = " + modemId()), 2u);
+    EXPECT_EQ(CountOf(lines, "i :   open command complete. status=0x00000000"), 1u);
+    EXPECT_EQ(CountOf(lines, "i :   close command complete. status=0x00000000"), 1u);
+    EXPECT_EQ(CountOf(lines, "i :   service has been closed already."), 1u);
+    EXPECT_EQ(CountOf(lines, "h : + CVarnickMbimManager::CloseDeviceServices"), 3u);
+    EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::CloseDeviceServices"), 3u);
 }
 
 // A completion after its operation gave up records its outcome, but the next
@@ -265,7 +253,10 @@ TEST_F(ManagerSession, ACloseDuringAnOpensWaitNeitherLeaksNorHangs)
     EXPECT_EQ(CountOf(Lines(), "i :   OpenCommandSession time out"), 1u);
 }
 
-TEST_F(ManagerSession, ACompletionBeforeSetCommandReturnsIsNotLost)
+// With a device service that completes inside SetCommand: the completion is
+// not lost, every command lets its own reference go, and a close on another
+// thread while a command is inside SetCommand leaves the command its object.
+TEST_F(ManagerSession, CompletionsInsideSetCommandAndACloseMeanwhile)
 {
     ASSERT_EQ(manager()->Init(), 0);
     std::atomic<bool> destroyed{false};
@@ -280,29 +271,15 @@ TEST_F(ManagerSession, ACompletionBeforeSetCommandReturnsIsNotLost)
     fake->SetReply({}, E_FAIL);
     EXPECT_EQ(manager()->SendCommandByATOverMBIM("AT\r\n"), -1);
     EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
-    ExpectOneWait(3000, true, 0);
     EXPECT_TRUE(manager()->SendRebootCommand());
-    EXPECT_TRUE(Waits().empty());  // the reboot does not wait
+    ExpectOneWait(3000, true, 0);  // the reboot does not wait
+    EXPECT_EQ(fake->RefCount(), 1u);
 
-    EXPECT_EQ(fake->RefCount(), 1u);  // every command let its own reference go
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
-    EXPECT_TRUE(destroyed);
-}
-
-TEST_F(ManagerSession, ASuspendClosingTheSessionDuringACommandLeavesTheCommandItsObject)
-{
-    ASSERT_EQ(manager()->Init(), 0);
-    std::atomic<bool> destroyed{false};
-    auto* fake = new FakeDeviceService(manager()->m_device_services_sink, destroyed);
-    fake->AddRef();
-    manager()->m_device_service.store(fake);
     fake->SetReply({0, 0, 0, 0, 'O', 'K'});
     fake->Hold();
-
     auto command = std::async(std::launch::async, [] { return manager()->SendCommandByATOverMBIM("AT\r\n"); });
     fake->WaitUntilInSetCommand();
-    // The power thread closes the session while the worker is inside SetCommand.
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
+    EXPECT_EQ(manager()->CloseDeviceServices(), 0);  // as a suspend would, from the power thread
     EXPECT_EQ(manager()->m_device_service.load(), nullptr);
     EXPECT_FALSE(destroyed);
     fake->LetGo();

@@ -21,37 +21,29 @@ MbnEventInfo Record(uint32_t source, uint32_t serviceEvent, uint32_t eventIndex 
 
 using ManagerUpdate = MbnTest;
 
+// Removal of the opened interface (ids compare with case) stops work; the
+// arrival of any capable interface starts a bring-up; other states are ignored.
 TEST_F(ManagerUpdate, CapableInterfaceArrivalAndRemovalFollowTheOpenedInterface)
 {
     OpenModem();
     const std::string id = modemId();
     std::string lower = id;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-
-    // Another interface, or the same one in other case, leaves: nothing happens.
-    for (const std::string& other : {std::string(kOtherId), lower}) {
-        mbn().RaiseCapableInterfaceRemoval(other);
-        mbn().WaitIdle();
-        EXPECT_TRUE(TakeTasks().empty());
-        EXPECT_FALSE(service()->m_bDeviceRemoved);
+    const std::vector<std::tuple<std::string, uint32_t, bool, std::vector<int>>> cases = {
+        {kOtherId, 1, false, {}},
+        {lower, 1, false, {}},
+        {id, 1, true, {TASK_ID_SUPRISE_REMOVE}},
+        {kOtherId, 0, false, {TASK_ID_DEFAULT}},
+        {id, 2, false, {}},
+    };
+    for (const auto& [interfaceId, state, removed, tasks] : cases) {
+        MbnEventInfo info = Record(MBN_EVENT_SOURCE_DEVICE_SERVICES, DS_EVENT_INTERFACE_STATE_CHANGE);
+        info.interface_id = interfaceId;
+        info.interface_state = state;
+        manager()->update(nullptr, &info);
+        EXPECT_EQ(service()->m_bDeviceRemoved, removed) << interfaceId << " " << state;
+        EXPECT_EQ(TakeTasks(), tasks) << interfaceId << " " << state;
     }
-    mbn().RaiseCapableInterfaceRemoval();
-    mbn().WaitIdle();
-    EXPECT_TRUE(service()->m_bDeviceRemoved);
-    EXPECT_EQ(TakeTasks(), std::vector<int>{TASK_ID_SUPRISE_REMOVE});
-
-    // Any capable interface's arrival clears the flag and starts a bring-up.
-    mbn().RaiseCapableInterfaceArrival(kOtherId);
-    mbn().WaitIdle();
-    EXPECT_FALSE(service()->m_bDeviceRemoved);
-    EXPECT_EQ(TakeTasks(), std::vector<int>{TASK_ID_DEFAULT});
-
-    // Other interface states are ignored.
-    MbnEventInfo odd = Record(MBN_EVENT_SOURCE_DEVICE_SERVICES, DS_EVENT_INTERFACE_STATE_CHANGE);
-    odd.interface_id = id;
-    odd.interface_state = 2;
-    manager()->update(nullptr, &odd);
-    EXPECT_TRUE(TakeTasks().empty());
 
     auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL"), 3u);

@@ -177,6 +177,26 @@ TEST_F(Sync, DeliveriesDueBeforeASleepersDeadlineRunFirstInDueOrder)
     EXPECT_EQ(ElapsedMs(clock), 1500u);
 }
 
+// Time stands still while a delivery runs, however long it takes in host time.
+TEST_F(Sync, ARunningDeliveryHoldsInstantTimeStill)
+{
+    sim::Clock& clock = machine().clock();
+    sim::MbnDispatcher dispatcher(clock);
+    std::promise<void> started;
+    std::promise<void> release;
+    dispatcher.Post([&] {
+        started.set_value();
+        release.get_future().wait();
+    });
+    started.get_future().wait();
+    std::thread sleeper([] { Sleep(1000); });
+    EXPECT_TRUE(clock.AwaitWaiters(1, std::chrono::seconds(5)));  // not over before the delivery ends
+    EXPECT_EQ(ElapsedMs(clock), 0u);
+    release.set_value();
+    sleeper.join();
+    EXPECT_EQ(ElapsedMs(clock), 1000u);
+}
+
 // A wait that a delivery ends is over at the delivery's time; one that nobody
 // ends lasts its whole time-out, at once in host time.
 TEST_F(Sync, ADeliveryThatSignalsAnEventEndsTheTimedWait)

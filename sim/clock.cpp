@@ -60,12 +60,6 @@ void Clock::SetMode(Mode mode, double realPerSimulated)
     WakeLocked(true);
 }
 
-Clock::Mode Clock::GetMode() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_mode;
-}
-
 void Clock::Sleep(uint32_t milliseconds)
 {
     std::function<void(uint32_t)> hook;
@@ -122,16 +116,6 @@ bool Clock::RunUntil(const std::function<bool()>& doneLocked, std::chrono::milli
     waiter.realLimit = Steady::now() + realTimeout;
     WaitLocked(lock, waiter);
     return doneLocked();
-}
-
-bool Clock::RunUntilIdle(std::chrono::milliseconds realTimeout)
-{
-    return RunUntil(
-        [this] {
-            return std::all_of(m_timelines.begin(), m_timelines.end(),
-                               [](const Timeline* timeline) { return timeline->IdleLocked(); });
-        },
-        realTimeout);
 }
 
 bool Clock::AwaitWaiters(size_t count, std::chrono::milliseconds realTimeout)

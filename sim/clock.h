@@ -86,7 +86,6 @@ public:
     };
 
     void SetMode(Mode mode, double realPerSimulated = 1.0);
-    Mode GetMode() const;
 
     // ---- the Win32 side ----
     void Sleep(uint32_t milliseconds);
@@ -104,11 +103,10 @@ public:
     // A wait of that long on the calling thread (not recorded).
     void Advance(uint32_t milliseconds);
     // Until `doneLocked` (checked under Mutex()) holds; in Instant mode time
-    // moves to each due item in turn meanwhile. False when `realTimeout` of
-    // host time passed first.
+    // moves to each due timeline item in turn meanwhile (so a timeline's wait
+    // for idle runs what it has queued). False when `realTimeout` of host time
+    // passed first.
     bool RunUntil(const std::function<bool()>& doneLocked, std::chrono::milliseconds realTimeout);
-    // Until every timeline is idle.
-    bool RunUntilIdle(std::chrono::milliseconds realTimeout = std::chrono::seconds(30));
     // Until at least `count` threads are inside a clock wait (use with a Hold
     // in Instant mode). False when `realTimeout` of host time passed first.
     bool AwaitWaiters(size_t count, std::chrono::milliseconds realTimeout = std::chrono::seconds(30));

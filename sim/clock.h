@@ -163,7 +163,7 @@ private:
     Mode m_mode = Mode::Real;
     double m_realPerSimulated = 1.0;
     // Real and Scaled: simulated time is m_base + (host steady time - m_realBase) / factor.
-    std::chrono::steady_clock::time_point m_realBase;
+    std::chrono::steady_clock::time_point m_realBase = std::chrono::steady_clock::now();
     Duration m_base{0};
     Duration m_virtual{0};  // Instant
     std::vector<Waiter*> m_waiters;
@@ -178,7 +178,7 @@ private:
     std::time_t m_pinnedSeconds = 0;
     uint16_t m_pinnedMilliseconds = 0;
     // Scaled and Instant: the host's wall time at the mode switch, and the simulated time then.
-    std::chrono::system_clock::time_point m_wallBase;
+    std::chrono::system_clock::time_point m_wallBase = std::chrono::system_clock::now();
     Duration m_wallSimulatedBase{0};
 };
 

@@ -1,24 +1,63 @@
+#include "sim/clock.h"
+
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <thread>
-
-#include "sim/machine.h"
 
 namespace sim {
 
-void Clock::SetMode(Mode mode, double scale)
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// In Instant mode a waiter that cannot move time looks again after this much
+// host time: a thread that left its wait may have blocked where the clock
+// cannot see it (a mutex, a join) instead of waiting again.
+constexpr std::chrono::milliseconds kSettle{10};
+
+uint32_t CurrentThreadId()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_mode = mode;
-    m_scale = scale;
+    return static_cast<uint32_t>(syscall(SYS_gettid));
 }
 
-void Clock::SetSleepHook(std::function<void(uint32_t milliseconds)> hook)
+}  // namespace
+
+// One thread inside a clock wait.
+struct Clock::Waiter {
+    std::optional<Duration> deadline;         // none: no time-out
+    bool drivesTime = false;                  // may move Instant time up to its end
+    Signal* signal = nullptr;                 // ends the wait when signalled
+    std::function<bool()> done;               // another end, checked under the lock
+    std::optional<Steady::time_point> realLimit;  // gives up after this much host time
+};
+
+Clock::Hold::Hold(Clock& clock) : m_clock(clock)
+{
+    std::lock_guard<std::mutex> lock(m_clock.m_mutex);
+    ++m_clock.m_holds;
+}
+
+Clock::Hold::~Hold()
+{
+    std::lock_guard<std::mutex> lock(m_clock.m_mutex);
+    --m_clock.m_holds;
+    m_clock.AdvanceLocked();
+}
+
+void Clock::SetMode(Mode mode, double realPerSimulated)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_sleepHook = std::move(hook);
+    const Duration now = NowLocked();
+    m_mode = mode;
+    m_realPerSimulated = (mode == Mode::Scaled && realPerSimulated > 0) ? realPerSimulated : 1.0;
+    m_realBase = Steady::now();
+    m_base = now;
+    m_virtual = now;
+    m_wallBase = std::chrono::system_clock::now();
+    m_wallSimulatedBase = now;
+    WakeLocked(true);
 }
 
 void Clock::Sleep(uint32_t milliseconds)
@@ -31,32 +70,97 @@ void Clock::Sleep(uint32_t milliseconds)
     if (hook) {
         hook(milliseconds);
     }
-    Mode mode;
-    double scale;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_sleeps.push_back({static_cast<uint32_t>(syscall(SYS_gettid)), milliseconds});
-        mode = m_mode;
-        scale = m_scale;
-    }
-    if (mode == Mode::Instant) {
+    TimedWait(nullptr, milliseconds, WaitRecord::Kind::Sleep, true);
+    if (milliseconds == 0) {
         std::this_thread::yield();
-        return;
     }
-    double real = mode == Mode::Scaled ? milliseconds * scale : milliseconds;
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(real));
+}
+
+bool Clock::Wait(Signal& signal, uint32_t milliseconds)
+{
+    if (milliseconds != kForever) {
+        return TimedWait(&signal, milliseconds, WaitRecord::Kind::Wait, true);
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Waiter waiter;
+    waiter.signal = &signal;
+    return WaitLocked(lock, waiter);
+}
+
+void Clock::Change(Signal& signal, bool signalled)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    signal.signalled = signalled;
+    if (signalled) {
+        WakeLocked(false);
+    }
+}
+
+void Clock::SetSleepHook(std::function<void(uint32_t milliseconds)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sleepHook = std::move(hook);
+}
+
+void Clock::Advance(uint32_t milliseconds)
+{
+    TimedWait(nullptr, milliseconds, WaitRecord::Kind::Sleep, false);
+}
+
+bool Clock::RunUntil(const std::function<bool()>& doneLocked, std::chrono::milliseconds realTimeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Waiter waiter;
+    waiter.drivesTime = true;
+    waiter.done = doneLocked;
+    waiter.realLimit = Steady::now() + realTimeout;
+    WaitLocked(lock, waiter);
+    return doneLocked();
+}
+
+bool Clock::AwaitWaiters(size_t count, std::chrono::milliseconds realTimeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, realTimeout, [this, count] { return m_waiters.size() >= count; });
+}
+
+Clock::Duration Clock::Elapsed() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return NowLocked();
+}
+
+std::vector<Clock::WaitRecord> Clock::Records() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<WaitRecord> records = m_records;
+    if (m_recordCount > kRecordLimit) {
+        std::rotate(records.begin(), records.begin() + static_cast<long>(m_recordCount % kRecordLimit),
+                    records.end());
+    }
+    return records;
+}
+
+uint64_t Clock::RecordCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_recordCount;
 }
 
 std::vector<Clock::SleepRecord> Clock::Sleeps() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_sleeps;
+    std::vector<WaitRecord> sleeps = Records();
+    sleeps.erase(std::remove_if(sleeps.begin(), sleeps.end(),
+                                [](const WaitRecord& record) { return record.kind != WaitRecord::Kind::Sleep; }),
+                 sleeps.end());
+    return sleeps;
 }
 
 void Clock::ClearSleeps()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_sleeps.clear();
+    m_records.clear();
+    m_recordCount = 0;
 }
 
 void Clock::PinWallTime(std::time_t seconds, uint16_t milliseconds)
@@ -81,6 +185,7 @@ void Clock::UnpinWallTime()
 
 void Clock::Now(std::time_t& seconds, uint16_t& milliseconds) const
 {
+    std::chrono::system_clock::time_point wall;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_pinned) {
@@ -88,9 +193,12 @@ void Clock::Now(std::time_t& seconds, uint16_t& milliseconds) const
             milliseconds = m_pinnedMilliseconds;
             return;
         }
+        wall = m_mode == Mode::Real
+                   ? std::chrono::system_clock::now()
+                   : m_wallBase + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                      NowLocked() - m_wallSimulatedBase);
     }
-    auto since = std::chrono::system_clock::now().time_since_epoch();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch()).count();
     seconds = static_cast<std::time_t>(ms / 1000);
     milliseconds = static_cast<uint16_t>(ms % 1000);
 }
@@ -99,10 +207,178 @@ void Clock::Reset()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_mode = Mode::Real;
-    m_scale = 1.0;
-    m_sleeps.clear();
+    m_realPerSimulated = 1.0;
+    m_realBase = Steady::now();
+    m_base = Duration{0};
+    m_virtual = Duration{0};
+    m_records.clear();
+    m_recordCount = 0;
     m_sleepHook = nullptr;
     m_pinned = false;
+    m_wallBase = std::chrono::system_clock::now();
+    m_wallSimulatedBase = Duration{0};
+    WakeLocked(true);
+}
+
+void Clock::Attach(Timeline* timeline)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_timelines.push_back(timeline);
+}
+
+void Clock::Detach(Timeline* timeline)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_timelines.erase(std::remove(m_timelines.begin(), m_timelines.end(), timeline), m_timelines.end());
+    m_changed.notify_all();
+}
+
+Clock::Duration Clock::NowLocked() const
+{
+    if (m_mode == Mode::Instant) {
+        return m_virtual;
+    }
+    return m_base + std::chrono::duration_cast<Duration>((Steady::now() - m_realBase) / m_realPerSimulated);
+}
+
+Steady::time_point Clock::RealTimeLocked(Duration simulated) const
+{
+    return m_realBase + std::chrono::duration_cast<Steady::duration>((simulated - m_base) * m_realPerSimulated);
+}
+
+void Clock::WaitForDueLocked(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Duration due)
+{
+    if (m_mode == Mode::Instant) {
+        cv.wait(lock);  // AdvanceLocked wakes it when time moves
+    } else {
+        cv.wait_until(lock, RealTimeLocked(due));
+    }
+}
+
+void Clock::TimelineChangedLocked()
+{
+    m_changed.notify_all();
+    AdvanceLocked();
+}
+
+bool Clock::OverLocked(const Waiter& waiter) const
+{
+    return (waiter.signal != nullptr && waiter.signal->signalled) ||
+           (waiter.deadline && NowLocked() >= *waiter.deadline) || (waiter.done && waiter.done());
+}
+
+bool Clock::WaitLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter)
+{
+    m_waiters.push_back(&waiter);
+    m_changed.notify_all();  // for AwaitWaiters
+    AdvanceLocked();
+    while (!OverLocked(waiter)) {
+        std::optional<Steady::time_point> until = waiter.realLimit;
+        if (m_mode == Mode::Instant && waiter.drivesTime) {
+            const auto settle = Steady::now() + kSettle;
+            until = until ? std::min(*until, settle) : settle;
+        } else if (m_mode != Mode::Instant && waiter.deadline) {
+            const auto deadline = RealTimeLocked(*waiter.deadline);
+            until = until ? std::min(*until, deadline) : deadline;
+        }
+        if (!until) {
+            m_changed.wait(lock);
+        } else if (m_changed.wait_until(lock, *until) == std::cv_status::timeout) {
+            if (waiter.realLimit && Steady::now() >= *waiter.realLimit) {
+                break;
+            }
+            AdvanceLocked();
+        }
+    }
+    m_waiters.erase(std::find(m_waiters.begin(), m_waiters.end(), &waiter));
+    const bool signalled = waiter.signal != nullptr && waiter.signal->signalled;
+    if (signalled && !waiter.signal->manualReset) {
+        waiter.signal->signalled = false;
+    }
+    return signalled;
+}
+
+bool Clock::TimedWait(Signal* signal, uint32_t milliseconds, WaitRecord::Kind kind, bool record)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const Duration start = NowLocked();
+    Waiter waiter;
+    waiter.signal = signal;
+    waiter.deadline = start + std::chrono::milliseconds(milliseconds);
+    waiter.drivesTime = true;
+    const bool signalled = WaitLocked(lock, waiter);
+    if (record) {
+        WaitRecord entry;
+        entry.threadId = CurrentThreadId();
+        entry.milliseconds = milliseconds;
+        entry.kind = kind;
+        entry.signalled = signalled;
+        entry.elapsedMs =
+            static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(NowLocked() - start).count());
+        RecordLocked(entry);
+    }
+    return signalled;
+}
+
+// Instant time moves only when every known party is blocked: no Hold, no
+// waiter whose wait is over, no timeline with due or running work. It moves
+// to the earliest deadline of the waiters that drive it, or to a timeline's
+// next due item when that comes first.
+void Clock::AdvanceLocked()
+{
+    if (m_mode != Mode::Instant || m_holds > 0) {
+        return;
+    }
+    std::optional<Duration> target;
+    bool driven = false;
+    for (const Waiter* waiter : m_waiters) {
+        if (OverLocked(*waiter)) {
+            return;
+        }
+        if (waiter->drivesTime) {
+            driven = true;
+            if (waiter->deadline && (!target || *waiter->deadline < *target)) {
+                target = waiter->deadline;
+            }
+        }
+    }
+    if (!driven) {
+        return;
+    }
+    for (const Timeline* timeline : m_timelines) {
+        if (timeline->BusyLocked(m_virtual)) {
+            return;
+        }
+        const std::optional<Duration> due = timeline->NextDueLocked();
+        if (due && (!target || *due < *target)) {
+            target = due;
+        }
+    }
+    if (!target || *target <= m_virtual) {
+        return;
+    }
+    m_virtual = *target;
+    WakeLocked(true);
+}
+
+void Clock::WakeLocked(bool timeMoved)
+{
+    m_changed.notify_all();
+    if (timeMoved) {
+        for (Timeline* timeline : m_timelines) {
+            timeline->TimeChangedLocked();
+        }
+    }
+}
+
+void Clock::RecordLocked(const WaitRecord& record)
+{
+    if (m_records.size() < kRecordLimit) {
+        m_records.push_back(record);
+    } else {
+        m_records[m_recordCount % kRecordLimit] = record;
+    }
+    ++m_recordCount;
 }
 
 }  // namespace sim

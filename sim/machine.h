@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/clock.h"
 #include "sim/com_runtime.h"
 #include "sim/mbn_sim.h"
 #include "sim/firmware.h"
@@ -74,44 +75,6 @@ private:
     std::map<std::string, std::string, NoCaseLess> m_vars;
 };
 
-// Every Sleep of the service passes through the clock.
-class Clock {
-public:
-    enum class Mode { Real, Scaled, Instant };
-    struct SleepRecord {
-        uint32_t threadId;
-        uint32_t milliseconds;
-    };
-
-    void SetMode(Mode mode, double scale = 1.0);
-    void Sleep(uint32_t milliseconds);
-    // Runs on the sleeping thread at the start of every Sleep, outside the
-    // clock's lock, with the requested milliseconds; an empty hook clears it.
-    void SetSleepHook(std::function<void(uint32_t milliseconds)> hook);
-    std::vector<SleepRecord> Sleeps() const;
-    void ClearSleeps();
-
-    // Wall-clock time seen by GetLocalTime and GetSystemTimeAsFileTime: the
-    // host's, or a pinned time that tests move on explicitly.
-    void PinWallTime(std::time_t seconds, uint16_t milliseconds = 0);
-    void AdvanceWallTime(std::time_t seconds);
-    void UnpinWallTime();
-    // Seconds and milliseconds since 1970 (UTC).
-    void Now(std::time_t& seconds, uint16_t& milliseconds) const;
-
-    void Reset();
-
-private:
-    mutable std::mutex m_mutex;
-    Mode m_mode = Mode::Real;
-    double m_scale = 1.0;
-    std::vector<SleepRecord> m_sleeps;
-    std::function<void(uint32_t)> m_sleepHook;
-    bool m_pinned = false;
-    std::time_t m_pinnedSeconds = 0;
-    uint16_t m_pinnedMilliseconds = 0;
-};
-
 class Machine {
 public:
     // The process-wide machine, created on first use and never destroyed
@@ -145,7 +108,7 @@ private:
     FileSystem m_fileSystem;
     Clock m_clock;
     ComRuntime m_com;
-    MobileBroadband m_mbn{m_com};
+    MobileBroadband m_mbn{m_com, m_clock};
     Firmware m_firmware;
     Network m_network{m_registry, m_mbn};
     mutable std::mutex m_mutex;

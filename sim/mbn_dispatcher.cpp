@@ -47,8 +47,10 @@ void RegisterExitHandler()
 
 }  // namespace
 
-MbnDispatcher::MbnDispatcher(size_t threads) : m_threadCount(threads == 0 ? 1 : threads)
+MbnDispatcher::MbnDispatcher(Clock& clock, size_t threads)
+    : m_clock(clock), m_threadCount(threads == 0 ? 1 : threads), m_mutex(clock.Mutex())
 {
+    m_clock.Attach(this);
     std::lock_guard<std::mutex> lock(RegistryMutex());
     Registry().insert(this);
 }
@@ -60,6 +62,7 @@ MbnDispatcher::~MbnDispatcher()
         Registry().erase(this);
     }
     Stop();
+    m_clock.Detach(this);
 }
 
 void MbnDispatcher::Post(std::function<void()> work, uint32_t delayMs)
@@ -76,15 +79,14 @@ void MbnDispatcher::Post(std::function<void()> work, uint32_t delayMs)
             m_threads.emplace_back([this, generation = m_generation] { Run(generation); });
         }
     }
-    const Key key{Clock::now() + std::chrono::milliseconds(delayMs), m_sequence++};
+    const Key key{m_clock.NowLocked() + std::chrono::milliseconds(delayMs), m_sequence++};
     m_queue.emplace(key, std::move(work));
     m_workCv.notify_one();
 }
 
 bool MbnDispatcher::WaitIdle(std::chrono::milliseconds timeout)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_idleCv.wait_for(lock, timeout, [this] { return m_queue.empty() && m_running == 0; });
+    return m_clock.RunUntil([this] { return IdleLocked(); }, timeout);
 }
 
 void MbnDispatcher::Stop()
@@ -110,9 +112,9 @@ void MbnDispatcher::Stop()
         std::lock_guard<std::mutex> lock(m_mutex);
         dropped.swap(m_queue);
         m_stopping = false;
+        m_clock.TimelineChangedLocked();
     }
     dropped.clear();
-    m_idleCv.notify_all();
 }
 
 bool MbnDispatcher::OnWorkerThread() const
@@ -134,9 +136,9 @@ void MbnDispatcher::Run(uint64_t generation)
             continue;
         }
         auto first = m_queue.begin();
-        const Clock::time_point due = first->first.first;  // the item may go while we wait
-        if (due > Clock::now()) {
-            m_workCv.wait_until(lock, due);
+        const Clock::Duration due = first->first.first;  // the item may go while we wait
+        if (due > m_clock.NowLocked()) {
+            m_clock.WaitForDueLocked(lock, m_workCv, due);
             continue;
         }
         std::function<void()> work = std::move(first->second);
@@ -151,10 +153,31 @@ void MbnDispatcher::Run(uint64_t generation)
         work = nullptr;
         lock.lock();
         --m_running;
-        if (m_queue.empty() && m_running == 0) {
-            m_idleCv.notify_all();
-        }
+        m_clock.TimelineChangedLocked();
     }
+}
+
+bool MbnDispatcher::BusyLocked(Clock::Duration now) const
+{
+    return m_running > 0 || (!m_queue.empty() && m_queue.begin()->first.first <= now);
+}
+
+bool MbnDispatcher::IdleLocked() const
+{
+    return m_queue.empty() && m_running == 0;
+}
+
+std::optional<Clock::Duration> MbnDispatcher::NextDueLocked() const
+{
+    if (m_queue.empty()) {
+        return std::nullopt;
+    }
+    return m_queue.begin()->first.first;
+}
+
+void MbnDispatcher::TimeChangedLocked()
+{
+    m_workCv.notify_all();
 }
 
 }  // namespace sim

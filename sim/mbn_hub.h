@@ -159,7 +159,7 @@ bool SameIdNoCase(const std::string& a, const std::string& b);
 SAFEARRAY* MakeByteArray(const std::vector<uint8_t>& bytes);
 
 struct MobileBroadband::Impl {
-    explicit Impl(ComRuntime& comRuntime);
+    Impl(ComRuntime& comRuntime, Clock& clock);
 
     // A fault armed for `times` more calls (< 0: every call).
     struct Armed {

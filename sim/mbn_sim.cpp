@@ -75,7 +75,7 @@ bool MobileBroadband::Impl::Armed::Take(int32_t& hr)
     return true;
 }
 
-MobileBroadband::Impl::Impl(ComRuntime& comRuntime) : com(comRuntime) {}
+MobileBroadband::Impl::Impl(ComRuntime& comRuntime, Clock& clock) : com(comRuntime), dispatcher(clock) {}
 
 ULONG MobileBroadband::Impl::NextRequestId()
 {
@@ -361,7 +361,7 @@ void MobileBroadband::Impl::Reset()
 
 // ---------------------------------------------------------------- facade
 
-MobileBroadband::MobileBroadband(ComRuntime& com) : m_impl(std::make_unique<Impl>(com))
+MobileBroadband::MobileBroadband(ComRuntime& com, Clock& clock) : m_impl(std::make_unique<Impl>(com, clock))
 {
     Impl* hub = m_impl.get();
     com.RegisterClass(kClsidInterfaceManager, [hub] { return NewInterfaceManager(*hub); });

@@ -61,6 +61,7 @@
 #include "sim/modem_tk42n.h"
 
 namespace sim {
+class Clock;
 class ComRuntime;
 }
 
@@ -128,8 +129,8 @@ public:
         bool completionSent = false;  // a completion was (or is scheduled to be) delivered
     };
 
-    // Registers the three manager classes with `com`.
-    explicit MobileBroadband(ComRuntime& com);
+    // Registers the three manager classes with `com`; deliveries run on `clock`'s time.
+    MobileBroadband(ComRuntime& com, Clock& clock);
     ~MobileBroadband();
     MobileBroadband(const MobileBroadband&) = delete;
     MobileBroadband& operator=(const MobileBroadband&) = delete;

@@ -1,20 +1,10 @@
 // The command session on the AT device service: open, close, AT text and reboot.
-#include <chrono>
 #include <cstring>
 
 #include "logging/log_helper.h"
 #include "mbn/mbn_payload.h"
 #include "mbn/mbn_text.h"
 #include "mbn/varnick_mbim_manager.h"
-
-namespace {
-
-std::chrono::steady_clock::time_point DeadlineIn(int milliseconds)
-{
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-}
-
-}  // namespace
 
 void CVarnickMbimManager::PublishDeviceService(IMbnDeviceService* service)
 {
@@ -108,7 +98,7 @@ int CVarnickMbimManager::OpenDeviceServices(std::string interfaceId)
 
     {
         std::lock_guard<std::mutex> completion(m_open_lock);
-        m_open_done = false;
+        ResetEvent(m_open_cv);
     }
     // m_mutex is held, so CloseDeviceServices cannot take the service away here.
     ULONG requestId = 0;
@@ -118,13 +108,11 @@ int CVarnickMbimManager::OpenDeviceServices(std::string interfaceId)
         return -1;
     }
 
-    const auto deadline = DeadlineIn(MBIM_OPEN_WAIT_MS);
-    bool completed = false;
-    bool opened = false;
     lock.unlock();
+    const bool completed = WaitForSingleObject(m_open_cv, MBIM_OPEN_WAIT_MS) == WAIT_OBJECT_0;
+    bool opened = false;
     {
-        std::unique_lock<std::mutex> completion(m_open_lock);
-        completed = m_open_cv.wait_until(completion, deadline, [this] { return m_open_done; });
+        std::lock_guard<std::mutex> completion(m_open_lock);
         opened = m_open_ok;
     }
     lock.lock();
@@ -163,22 +151,14 @@ int CVarnickMbimManager::CloseDeviceServices()
     if (service == nullptr) {
         LogHelper::Log(LOG_LEVEL_INFO, kName, "service has been closed already.");
     } else {
-        {
-            std::lock_guard<std::mutex> completion(m_close_lock);
-            m_close_done = false;
-        }
+        ResetEvent(m_close_cv);
         ULONG requestId = 0;
         HRESULT hr = service->CloseCommandSession(&requestId);
         if (FAILED(hr)) {
             LogHelper::Log(LOG_LEVEL_INFO, kName, "CloseCommandSession result = 0x%08x.", static_cast<unsigned>(hr));
         } else {
-            const auto deadline = DeadlineIn(MBIM_CLOSE_WAIT_MS);
-            bool completed = false;
             lock.unlock();
-            {
-                std::unique_lock<std::mutex> completion(m_close_lock);
-                completed = m_close_cv.wait_until(completion, deadline, [this] { return m_close_done; });
-            }
+            const bool completed = WaitForSingleObject(m_close_cv, MBIM_CLOSE_WAIT_MS) == WAIT_OBJECT_0;
             lock.lock();
             if (!completed) {
                 LogHelper::Log(LOG_LEVEL_INFO, kName, "Close handle time out");
@@ -197,7 +177,7 @@ int CVarnickMbimManager::CloseDeviceServices()
 int CVarnickMbimManager::SendCommandByATOverMBIM(const char* command)
 {
     static const char* const kName = "CVarnickMbimManager::SendCommandByATOverMBIM";
-    // Held through the wait as well: one command at a time owns the completion mark.
+    // Held through the wait as well: one command at a time owns the completion event.
     std::lock_guard<std::mutex> lock(m_command_mutex);
 
     if (!m_init_flag.load(std::memory_order_relaxed)) {
@@ -232,7 +212,7 @@ int CVarnickMbimManager::SendCommandByATOverMBIM(const char* command)
 
     {
         std::lock_guard<std::mutex> completion(m_command_lock);
-        m_command_done = false;
+        ResetEvent(m_command_cv);
     }
     ULONG requestId = 0;
     HRESULT hr = service->SetCommand(AT_COMMAND_ID, payload, &requestId);
@@ -244,12 +224,10 @@ int CVarnickMbimManager::SendCommandByATOverMBIM(const char* command)
         return -1;
     }
 
-    const auto deadline = DeadlineIn(MBIM_COMMAND_WAIT_MS);
-    bool completed = false;
+    const bool completed = WaitForSingleObject(m_command_cv, MBIM_COMMAND_WAIT_MS) == WAIT_OBJECT_0;
     bool succeeded = false;
     {
-        std::unique_lock<std::mutex> completion(m_command_lock);
-        completed = m_command_cv.wait_until(completion, deadline, [this] { return m_command_done; });
+        std::lock_guard<std::mutex> completion(m_command_lock);
         succeeded = m_command_ok;
     }
     if (!completed) {

@@ -68,18 +68,13 @@ void CVarnickMbimManager::update(MbnSubject* /*subject*/, const MbnEventInfo* in
         {
             std::lock_guard<std::mutex> lock(m_open_lock);
             m_open_ok = (info->status == 0);
-            m_open_done = true;
-            m_open_cv.notify_one();
+            SetEvent(m_open_cv);
         }
         break;
     case DS_EVENT_CLOSE_COMMAND_SESSION_COMPLETE:
         LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "close command complete. status=0x%08x",
                        static_cast<unsigned>(info->status));
-        {
-            std::lock_guard<std::mutex> lock(m_close_lock);
-            m_close_done = true;
-            m_close_cv.notify_one();
-        }
+        SetEvent(m_close_cv);
         break;
     case DS_EVENT_SET_COMMAND_COMPLETE:
         OnSetCommandComplete(*info);
@@ -103,8 +98,7 @@ void CVarnickMbimManager::OnSetCommandComplete(const MbnEventInfo& info)
         // The previous reply stays in place.
         std::lock_guard<std::mutex> lock(m_command_lock);
         m_command_ok = false;
-        m_command_done = true;
-        m_command_cv.notify_one();
+        SetEvent(m_command_cv);
         return;
     }
     // Zero bytes (the header among them) are dropped; a reply without data is empty.
@@ -112,8 +106,7 @@ void CVarnickMbimManager::OnSetCommandComplete(const MbnEventInfo& info)
     std::lock_guard<std::mutex> lock(m_command_lock);
     std::memcpy(m_at_response, reply.c_str(), reply.size() + 1);
     m_command_ok = true;
-    m_command_done = true;
-    m_command_cv.notify_one();
+    SetEvent(m_command_cv);
 }
 
 void CVarnickMbimManager::OnQueryCommandComplete(const MbnEventInfo& info)

@@ -63,6 +63,9 @@ CVarnickMbimManager* CVarnickMbimManager::GetInstance()
 }
 
 CVarnickMbimManager::CVarnickMbimManager()
+    : m_open_cv(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_close_cv(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_command_cv(CreateEventW(nullptr, FALSE, FALSE, nullptr))
 {
     CreateMissingSinks();
 }
@@ -82,6 +85,11 @@ CVarnickMbimManager::~CVarnickMbimManager()
     StoreSink<CInterfaceEventsSink>(m_interface_sink, nullptr);
     StoreSink<CConnectionEventsSink>(m_connection_sink, nullptr);
     StoreSink<CRegistrationEventsSink>(m_registration_sink, nullptr);
+    for (HANDLE event : {m_open_cv, m_close_cv, m_command_cv}) {
+        if (event != nullptr) {
+            CloseHandle(event);
+        }
+    }
 }
 
 void CVarnickMbimManager::CreateMissingSinks()

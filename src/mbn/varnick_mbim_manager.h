@@ -10,7 +10,6 @@
 #include <mbnapi.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -28,9 +27,9 @@ constexpr ULONG AT_COMMAND_ID = 8;
 constexpr ULONG REBOOT_COMMAND_ID = 12;
 
 // Longest waits for the completions, in milliseconds.
-constexpr int MBIM_OPEN_WAIT_MS = 1500;
-constexpr int MBIM_CLOSE_WAIT_MS = 500;
-constexpr int MBIM_COMMAND_WAIT_MS = 3000;
+constexpr DWORD MBIM_OPEN_WAIT_MS = 1500;
+constexpr DWORD MBIM_CLOSE_WAIT_MS = 500;
+constexpr DWORD MBIM_COMMAND_WAIT_MS = 3000;
 
 // Fixed buffers: the AT reply text and the interface id, each NUL-terminated.
 constexpr size_t MBIM_AT_RESPONSE_SIZE = 1024;
@@ -109,9 +108,10 @@ public:
     CDeviceServicesSink* m_device_services_sink = nullptr;
     CConnectionEventsSink* m_connection_sink = nullptr;
     CRegistrationEventsSink* m_registration_sink = nullptr;
-    std::condition_variable m_open_cv;
-    std::condition_variable m_close_cv;
-    std::condition_variable m_command_cv;
+    // Each is an auto-reset event that wakes exactly one waiter.
+    HANDLE m_open_cv = nullptr;
+    HANDLE m_close_cv = nullptr;
+    HANDLE m_command_cv = nullptr;
 
 private:
     CVarnickMbimManager();
@@ -134,15 +134,11 @@ private:
     void OnCapableInterfaceChange(const MbnEventInfo& info);
     void OnInterfaceManagerEvent(const MbnEventInfo& info);
 
-    // Each completion is recorded and marked under its own lock; the waiting
-    // operation clears the mark before its request and waits for it under the
-    // same lock, so neither an early completion nor a spurious wake-up misleads it.
+    // Each outcome is recorded under its own lock before its event is set; the
+    // waiting operation resets the event under the same lock before its request,
+    // so an early completion is kept and a leftover signal is not taken for it.
     std::mutex m_open_lock;
-    bool m_open_done = false;
-    std::mutex m_close_lock;
-    bool m_close_done = false;
     std::mutex m_command_lock;
-    bool m_command_done = false;
     // Guards the device service reference hand-over and m_interface_id.
     std::mutex m_state_lock;
 };

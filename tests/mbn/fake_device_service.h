@@ -1,7 +1,6 @@
 // A device service of our own for the cases the simulated modem cannot stage
-// exactly: it records the raw payload of every SetCommand and can deliver the
-// completion through the manager's sink before SetCommand returns (from a
-// thread of its own), or hold SetCommand until the test lets it go.
+// exactly: SetCommand delivers its completion through the manager's sink
+// before it returns, and can be held inside until the test lets it go.
 #pragma once
 
 #include <windows.h>
@@ -12,26 +11,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "mbn/mbn_payload.h"
 
 class FakeDeviceService final : public IMbnDeviceService {
 public:
-    struct Sent {
-        ULONG commandId = 0;
-        VARTYPE vt = 0;
-        UINT dims = 0;
-        LONG lowerBound = -1;
-        std::vector<uint8_t> bytes;
-    };
-
-    // `destroyed` is set when the last reference goes.
-    FakeDeviceService(IMbnDeviceServicesEvents* sink, std::shared_ptr<std::atomic<bool>> destroyed)
-        : m_sink(sink), m_destroyed(std::move(destroyed))
+    FakeDeviceService(IMbnDeviceServicesEvents* sink, std::atomic<bool>& destroyed)
+        : m_sink(sink), m_destroyed(destroyed)
     {
     }
 
@@ -42,11 +30,12 @@ public:
         m_reply = std::move(reply);
         m_status = status;
     }
-    // SetCommand blocks (after recording) until Release() of the gate.
-    void HoldSetCommand()
+    // The next SetCommand waits inside until LetGo().
+    void Hold()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hold = true;
+        m_inSetCommand = false;
     }
     void LetGo()
     {
@@ -54,25 +43,15 @@ public:
         m_hold = false;
         m_cv.notify_all();
     }
-    bool WaitUntilInSetCommand()
+    void WaitUntilInSetCommand()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, std::chrono::seconds(30), [this] { return m_inSetCommand; });
-    }
-    std::vector<Sent> SentPayloads()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_sent;
+        m_cv.wait(lock, [this] { return m_inSetCommand; });
     }
     ULONG RefCount() const { return m_refs.load(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
     {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMbnDeviceService)) {
-            *object = static_cast<IMbnDeviceService*>(this);
-            AddRef();
-            return S_OK;
-        }
         *object = nullptr;
         return E_NOINTERFACE;
     }
@@ -81,44 +60,24 @@ public:
     {
         const ULONG count = --m_refs;
         if (count == 0) {
-            *m_destroyed = true;
+            m_destroyed = true;
             delete this;
         }
         return count;
     }
 
-    HRESULT STDMETHODCALLTYPE SetCommand(ULONG commandID, SAFEARRAY* data, ULONG* requestID) override
+    HRESULT STDMETHODCALLTYPE SetCommand(ULONG commandID, SAFEARRAY*, ULONG* requestID) override
     {
-        Sent sent;
-        sent.commandId = commandID;
-        SafeArrayGetVartype(data, &sent.vt);
-        sent.dims = SafeArrayGetDim(data);
-        SafeArrayGetLBound(data, 1, &sent.lowerBound);
-        void* raw = nullptr;
-        if (SUCCEEDED(SafeArrayAccessData(data, &raw))) {
-            const uint8_t* bytes = static_cast<const uint8_t*>(raw);
-            sent.bytes.assign(bytes, bytes + data->rgsabound[0].cElements);
-            SafeArrayUnaccessData(data);
-        }
-        std::vector<uint8_t> reply;
-        HRESULT status = S_OK;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_sent.push_back(sent);
-            m_inSetCommand = true;
-            m_cv.notify_all();
-            m_cv.wait(lock, [this] { return !m_hold; });
-            reply = m_reply;
-            status = m_status;
-        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_inSetCommand = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [this] { return !m_hold; });
+        SAFEARRAY* reply = CreateByteArray(m_reply.data(), m_reply.size());
+        const HRESULT status = m_status;
+        lock.unlock();
         *requestID = 1;
-        // The completion arrives on another thread before the caller can start waiting.
-        std::thread completion([&] {
-            SAFEARRAY* replyArray = CreateByteArray(reply.data(), reply.size());
-            m_sink->OnSetCommandComplete(this, 0, replyArray, status, 1);
-            SafeArrayDestroy(replyArray);
-        });
-        completion.join();
+        m_sink->OnSetCommandComplete(this, commandID, reply, status, 1);
+        SafeArrayDestroy(reply);
         return S_OK;
     }
 
@@ -138,11 +97,10 @@ private:
     ~FakeDeviceService() = default;
 
     IMbnDeviceServicesEvents* m_sink;
-    std::shared_ptr<std::atomic<bool>> m_destroyed;
+    std::atomic<bool>& m_destroyed;
     std::atomic<ULONG> m_refs{0};
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::vector<Sent> m_sent;
     std::vector<uint8_t> m_reply;
     HRESULT m_status = S_OK;
     bool m_hold = false;

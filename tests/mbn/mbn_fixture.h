@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -73,37 +74,30 @@ protected:
 
     static size_t CountOf(const std::vector<std::string>& lines, const std::string& line)
     {
-        size_t count = 0;
-        for (const auto& l : lines) {
-            count += (l == line) ? 1 : 0;
-        }
-        return count;
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
     }
+
+    // The references a COM object holds.
+    static ULONG RefCount(IUnknown* object)
+    {
+        object->AddRef();
+        return object->Release();
+    }
+
+    // The timed waits and sleeps recorded by the simulated clock, oldest first.
+    std::vector<sim::Clock::WaitRecord> Waits() { return machine().clock().Records(); }
 };
 
-// An observer that keeps copies of the records it receives.
+// An observer that keeps copies of the records it receives. The copies' object
+// and data pointers only tell whether there was one: what they pointed to is gone.
 class RecordKeeper : public MbnObserver {
 public:
-    struct Copy {
-        uint32_t source;
-        uint32_t service_event;
-        bool hasObject;
-        std::string interface_id;
-        uint32_t interface_state;
-        uint32_t event_index;
-        bool hasData;
-        uint32_t request_id;
-        uint32_t event_id;
-        HRESULT status;
-    };
     void update(MbnSubject*, const MbnEventInfo* info) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.push_back(Copy{info->source, info->service_event, info->object != nullptr, info->interface_id,
-                                 info->interface_state, info->event_index, info->data != nullptr, info->request_id,
-                                 info->event_id, info->status});
+        m_records.push_back(*info);
     }
-    std::vector<Copy> Records()
+    std::vector<MbnEventInfo> Records()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_records;
@@ -111,5 +105,5 @@ public:
 
 private:
     std::mutex m_mutex;
-    std::vector<Copy> m_records;
+    std::vector<MbnEventInfo> m_records;
 };

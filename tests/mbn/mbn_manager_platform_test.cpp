@@ -3,16 +3,6 @@
 #include "mbn/mbn_text.h"
 #include "mbn_fixture.h"
 
-namespace {
-
-ULONG RefCount(IUnknown* object)
-{
-    object->AddRef();
-    return object->Release();
-}
-
-}  // namespace
-
 using ManagerPlatform = MbnTest;
 
 TEST_F(ManagerPlatform, ObjectsHandedOutAgainKeepOneReferenceOfTheManager)

@@ -1,8 +1,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -13,11 +11,9 @@
 
 namespace {
 
+// Its state lives with the simulated clock, which runs every wait on it.
 struct Event : winapi_impl::KernelObject {
-    std::mutex mutex;
-    std::condition_variable cond;
-    bool manualReset = false;
-    bool signalled = false;
+    sim::Clock::Signal signal;
 };
 
 Event* AsEvent(HANDLE handle)
@@ -25,18 +21,10 @@ Event* AsEvent(HANDLE handle)
     return dynamic_cast<Event*>(winapi_impl::FromHandle(handle));
 }
 
-}  // namespace
-
-HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR)
+sim::Clock& SimClock()
 {
-    auto* event = new Event();
-    event->manualReset = manualReset != FALSE;
-    event->signalled = initialState != FALSE;
-    SetLastError(ERROR_SUCCESS);
-    return event;
+    return sim::Machine::Get().clock();
 }
-
-namespace {
 
 // Sets or clears the event's state; FALSE with ERROR_INVALID_HANDLE for anything but an event.
 BOOL ChangeEvent(HANDLE handle, bool signal)
@@ -46,17 +34,20 @@ BOOL ChangeEvent(HANDLE handle, bool signal)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(event->mutex);
-    event->signalled = signal;
-    if (signal && event->manualReset) {
-        event->cond.notify_all();
-    } else if (signal) {
-        event->cond.notify_one();
-    }
+    SimClock().Change(event->signal, signal);
     return TRUE;
 }
 
 }  // namespace
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR)
+{
+    auto* event = new Event();
+    event->signal.manualReset = manualReset != FALSE;
+    event->signal.signalled = initialState != FALSE;
+    SetLastError(ERROR_SUCCESS);
+    return event;
+}
 
 BOOL SetEvent(HANDLE handle)
 {
@@ -68,7 +59,6 @@ BOOL ResetEvent(HANDLE handle)
     return ChangeEvent(handle, false);
 }
 
-// Waits in real time: only Sleep goes through the simulated clock.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 {
     Event* event = AsEvent(handle);
@@ -76,17 +66,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    std::unique_lock<std::mutex> lock(event->mutex);
-    auto isSignalled = [event] { return event->signalled; };
-    if (milliseconds == INFINITE) {
-        event->cond.wait(lock, isSignalled);
-    } else if (!event->cond.wait_for(lock, std::chrono::milliseconds(milliseconds), isSignalled)) {
-        return WAIT_TIMEOUT;
-    }
-    if (!event->manualReset) {
-        event->signalled = false;
-    }
-    return WAIT_OBJECT_0;
+    static_assert(INFINITE == sim::Clock::kForever, "INFINITE is the clock's wait without time-out");
+    return SimClock().Wait(event->signal, milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DWORD spinCount)
@@ -114,7 +95,7 @@ void DeleteCriticalSection(LPCRITICAL_SECTION section)
 
 void Sleep(DWORD milliseconds)
 {
-    sim::Machine::Get().clock().Sleep(milliseconds);
+    SimClock().Sleep(milliseconds);
 }
 
 BOOL SwitchToThread()

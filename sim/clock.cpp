@@ -203,11 +203,11 @@ void Clock::Now(std::time_t& seconds, uint16_t& milliseconds) const
     milliseconds = static_cast<uint16_t>(ms % 1000);
 }
 
-void Clock::Reset()
+void Clock::Reset(Mode mode, double realPerSimulated)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_mode = Mode::Real;
-    m_realPerSimulated = 1.0;
+    m_mode = mode;
+    m_realPerSimulated = (mode == Mode::Scaled && realPerSimulated > 0) ? realPerSimulated : 1.0;
     m_realBase = Steady::now();
     m_base = Duration{0};
     m_virtual = Duration{0};

@@ -129,8 +129,9 @@ public:
     // Seconds and milliseconds since 1970 (UTC).
     void Now(std::time_t& seconds, uint16_t& milliseconds) const;
 
-    // Real mode, time 0, no records, no pinned time, no sleep hook.
-    void Reset();
+    // The given mode (Real by default), time 0, no records, no pinned time, no
+    // sleep hook. Unlike SetMode, time starts from 0 in the new mode.
+    void Reset(Mode mode = Mode::Real, double realPerSimulated = 1.0);
 
     // ---- timelines ----
     std::mutex& Mutex() { return m_mutex; }

@@ -3,5 +3,5 @@
 void MachineTest::SetUp()
 {
     machine().Reset();
-    machine().clock().SetMode(sim::Clock::Mode::Instant);
+    machine().clock().Reset(sim::Clock::Mode::Instant);
 }

@@ -60,7 +60,6 @@ protected:
         machine().network().SetModemAdapter(
             state == Modem::Dormant ? sim::Network::kStatusDormant : sim::Network::kStatusUp, state != Modem::Hidden);
     }
-    // The modem already holds the configured values.
     void HoldConfiguredValues()
     {
         modem().SetSar("LTE", 3, {23, 2, 3});
@@ -104,10 +103,9 @@ protected:
     // The durations of the recorded sleeps, in order.
     std::vector<uint32_t> Waits()
     {
-        std::vector<uint32_t> waits;
-        for (const auto& record : machine().clock().Sleeps()) {
-            waits.push_back(record.milliseconds);
-        }
+        const auto sleeps = machine().clock().Sleeps();
+        std::vector<uint32_t> waits(sleeps.size());
+        std::transform(sleeps.begin(), sleeps.end(), waits.begin(), [](const auto& r) { return r.milliseconds; });
         return waits;
     }
     // The test's log messages ("i :   text" ...) that contain any of the texts.

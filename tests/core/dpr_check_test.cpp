@@ -44,6 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"QuotesBlanksAndCr", "+VCFG:\"\",\"LTE\",\" 23\", 2 ,\t\"3\"\r", {}, false},
         ReplyCase{"ModeKeepsItsBlank", "+VCFG: sarcfg, LTE,23,2,3\r\n", kMismatch, true},
         ReplyCase{"ValueDiffers", "+VCFG: sarcfg,LTE,23,2,4\r\n", kMismatch, true},
+        ReplyCase{"RowgradsDiffer", "+VCFG: sarcfg,LTE,23,9,3\r\n", kMismatch, true},
         ReplyCase{"DigitsAfterText", "+VCFG: sarcfg,LTE,x23,2,3\r\n", kMismatch, true},
         ReplyCase{"NoDigitsReadAsZero", "+VCFG: ,GSM,abc,,-\r\n", {}, false, {"GSM", 0, 0, 0, 0}},
         ReplyCase{"LargeValuesReadAsTheLimit", "+VCFG: ,GSM,99999999999,-99999999999,2147483647\r\n", {}, false,

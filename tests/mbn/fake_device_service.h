@@ -1,6 +1,6 @@
-// A device service of our own for the cases the simulated modem cannot stage
-// exactly: SetCommand delivers its completion through the manager's sink
-// before it returns, and can be held inside until the test lets it go.
+// A device service for what the simulated modem cannot stage exactly: SetCommand
+// runs the test's `inside` hook, then delivers its completion through the
+// manager's sink, all before it returns.
 #pragma once
 
 #include <windows.h>
@@ -9,45 +9,21 @@
 #include <mbnapi.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <functional>
 #include <vector>
 
 #include "mbn/mbn_payload.h"
 
 class FakeDeviceService final : public IMbnDeviceService {
 public:
-    FakeDeviceService(IMbnDeviceServicesEvents* sink, std::atomic<bool>& destroyed)
-        : m_sink(sink), m_destroyed(destroyed)
+    FakeDeviceService(IMbnDeviceServicesEvents* sink, std::atomic<bool>& destroyed) : m_sink(sink), m_destroyed(destroyed)
     {
     }
 
-    // The completion each SetCommand delivers before returning.
-    void SetReply(std::vector<uint8_t> reply, HRESULT status = S_OK)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_reply = std::move(reply);
-        m_status = status;
-    }
-    // The next SetCommand waits inside until LetGo().
-    void Hold()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_hold = true;
-        m_inSetCommand = false;
-    }
-    void LetGo()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_hold = false;
-        m_cv.notify_all();
-    }
-    void WaitUntilInSetCommand()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_inSetCommand; });
-    }
+    std::vector<uint8_t> reply;  // the completion's data and status
+    HRESULT status = S_OK;
+    std::function<void()> inside;
     ULONG RefCount() const { return m_refs.load(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
@@ -65,19 +41,15 @@ public:
         }
         return count;
     }
-
     HRESULT STDMETHODCALLTYPE SetCommand(ULONG commandID, SAFEARRAY*, ULONG* requestID) override
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_inSetCommand = true;
-        m_cv.notify_all();
-        m_cv.wait(lock, [this] { return !m_hold; });
-        SAFEARRAY* reply = CreateByteArray(m_reply.data(), m_reply.size());
-        const HRESULT status = m_status;
-        lock.unlock();
+        if (inside) {
+            inside();
+        }
+        SAFEARRAY* data = CreateByteArray(reply.data(), reply.size());
         *requestID = 1;
-        m_sink->OnSetCommandComplete(this, commandID, reply, status, 1);
-        SafeArrayDestroy(reply);
+        m_sink->OnSetCommandComplete(this, commandID, data, status, 1);
+        SafeArrayDestroy(data);
         return S_OK;
     }
 
@@ -99,10 +71,4 @@ private:
     IMbnDeviceServicesEvents* m_sink;
     std::atomic<bool>& m_destroyed;
     std::atomic<ULONG> m_refs{0};
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::vector<uint8_t> m_reply;
-    HRESULT m_status = S_OK;
-    bool m_hold = false;
-    bool m_inSetCommand = false;
 };

@@ -2,7 +2,6 @@
 #include <future>
 
 #include "fake_device_service.h"
-#include "mbn/mbn_text.h"
 #include "mbn_fixture.h"
 #include "sim/machine.h"
 
@@ -119,32 +118,45 @@ TEST_F(ManagerSession, CommandsCarryTheirTextAndRepliesAndFailuresKeepThePreviou
 }
 
 // Open 1.5 s, close 0.5 s, command 3 s: one timed wait each, over when the
-// completion comes or its time is up.
-TEST_F(ManagerSession, EachOperationWaitsOnceForItsCompletion)
+// completion comes or its time is up. A completion that comes after its
+// operation gave up records its outcome but wakes no later wait of its kind.
+TEST_F(ManagerSession, EachOperationWaitsOnceForItsOwnCompletion)
 {
     ASSERT_EQ(manager()->Init(), 0);
-    mbn().InjectOpenSessionFault(SessionFault::NoCompletion, 1);
+    mbn().InjectOpenSessionFault(SessionFault::NoCompletion, 2);
     EXPECT_EQ(manager()->OpenDeviceServices(modemId()), -2);
     ExpectOneWait(1500, false, 1500);
     EXPECT_NE(manager()->m_device_service.load(), nullptr);
     EXPECT_EQ(manager()->InterfaceId(), "");
+    for (uint32_t late : {DS_EVENT_OPEN_COMMAND_SESSION_COMPLETE, DS_EVENT_CLOSE_COMMAND_SESSION_COMPLETE}) {
+        MbnEventInfo completion;
+        completion.source = MBN_EVENT_SOURCE_DEVICE_SERVICES;
+        completion.service_event = late;
+        manager()->update(nullptr, &completion);
+    }
     mbn().InjectCloseSessionFault(SessionFault::NoCompletion, 1);
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
     ExpectOneWait(500, false, 500);
     EXPECT_EQ(manager()->m_device_service.load(), nullptr);
+    EXPECT_EQ(manager()->OpenDeviceServices(modemId()), -2);
+    ExpectOneWait(1500, false, 1500);
 
     ASSERT_EQ(manager()->OpenDeviceServices(modemId()), 0);
     ExpectOneWait(1500, true, 0);
     EXPECT_EQ(manager()->InterfaceId(), modemId());
     EXPECT_TRUE(mbn().CommandSessionOpen());
-    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::NoCompletion));
+    const std::string before = manager()->AtResponse();
+    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::LateCompletion, 3500));
     EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -2);
     ExpectOneWait(3000, false, 3000);
+    EXPECT_EQ(manager()->AtResponse(), before);
+    mbn().WaitIdle();
+    EXPECT_EQ(manager()->AtResponse(), kGsmReply);
     // The modem answers 200 ms after the command.
     mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::LateCompletion, 200));
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM("at+vsar=1,0\r\n"), 0);
     ExpectOneWait(3000, true, 200);
-    EXPECT_EQ(manager()->AtResponse(), kGsmReply);
+    EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
 
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
     ExpectOneWait(500, true, 0);
@@ -159,50 +171,15 @@ TEST_F(ManagerSession, EachOperationWaitsOnceForItsCompletion)
     EXPECT_EQ(mbn().LiveObjects(), 0);
 
     auto lines = Lines();
-    EXPECT_EQ(CountOf(lines, "i :   OpenCommandSession time out"), 1u);
+    EXPECT_EQ(CountOf(lines, "i :   OpenCommandSession time out"), 2u);
     EXPECT_EQ(CountOf(lines, "i :   Close handle time out"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   command at time out,pid = " + std::to_string(GetCurrentProcessId())), 1u);
-    EXPECT_EQ(CountOf(lines, "i :   GetDeviceServicesContext success. id = " + modemId()), 2u);
-    EXPECT_EQ(CountOf(lines, "i :   open command complete. status=0x00000000"), 1u);
-    EXPECT_EQ(CountOf(lines, "i :   close command complete. status=0x00000000"), 1u);
+    EXPECT_EQ(CountOf(lines, "i :   GetDeviceServicesContext success. id = " + modemId()), 3u);
+    EXPECT_EQ(CountOf(lines, "i :   open command complete. status=0x00000000"), 2u);
+    EXPECT_EQ(CountOf(lines, "i :   close command complete. status=0x00000000"), 2u);
     EXPECT_EQ(CountOf(lines, "i :   service has been closed already."), 1u);
     EXPECT_EQ(CountOf(lines, "h : + CVarnickMbimManager::CloseDeviceServices"), 3u);
     EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::CloseDeviceServices"), 3u);
-}
-
-// A completion after its operation gave up records its outcome, but the next
-// operation of its kind still waits for its own.
-TEST_F(ManagerSession, ALateCompletionWakesNoLaterWait)
-{
-    OpenModem();
-    const std::string before = manager()->AtResponse();
-    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::LateCompletion, 3500));
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -2);
-    EXPECT_EQ(manager()->AtResponse(), before);
-    mbn().WaitIdle();
-    EXPECT_EQ(manager()->AtResponse(), kGsmReply);
-    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::LateCompletion, 200));
-    machine().clock().ClearSleeps();
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM("at+vsar=1,0\r\n"), 0);
-    EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
-    ExpectOneWait(3000, true, 200);
-
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
-    mbn().InjectOpenSessionFault(SessionFault::NoCompletion, 1);
-    EXPECT_EQ(manager()->OpenDeviceServices(modemId()), -2);
-    for (uint32_t late : {DS_EVENT_OPEN_COMMAND_SESSION_COMPLETE, DS_EVENT_CLOSE_COMMAND_SESSION_COMPLETE}) {
-        MbnEventInfo completion;
-        completion.source = MBN_EVENT_SOURCE_DEVICE_SERVICES;
-        completion.service_event = late;
-        manager()->update(nullptr, &completion);
-    }
-    machine().clock().ClearSleeps();
-    mbn().InjectCloseSessionFault(SessionFault::NoCompletion, 1);
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
-    ExpectOneWait(500, false, 500);
-    mbn().InjectOpenSessionFault(SessionFault::NoCompletion, 1);
-    EXPECT_EQ(manager()->OpenDeviceServices(modemId()), -2);
-    ExpectOneWait(1500, false, 1500);
 }
 
 // The open's wait releases m_mutex: a close from another thread goes through
@@ -279,32 +256,19 @@ TEST_F(ManagerSession, ObjectsHandedOutAgainKeepOneReferenceOfTheManager)
 {
     mbn().HandOutSameObjects(true);
     ASSERT_EQ(manager()->Init(), 0);
-    IMbnDeviceServicesManager* devices = nullptr;  // our own references to what the manager will get
-    ASSERT_EQ(CoCreateInstance(CLSID_MbnDeviceServicesManager, nullptr, CLSCTX_ALL, IID_IMbnDeviceServicesManager,
-                               reinterpret_cast<void**>(&devices)),
-              S_OK);
-    BSTR interfaceId = AllocBstrFromNarrow(modemId());
-    BSTR serviceId = AllocBstrFromNarrow(VARNICK_AT_DEVICE_SERVICE_ID);
-    IMbnDeviceServicesContext* context = nullptr;
-    IMbnDeviceService* service = nullptr;
-    ASSERT_EQ(devices->GetDeviceServicesContext(interfaceId, &context), S_OK);
-    ASSERT_EQ(context->GetDeviceService(serviceId, &service), S_OK);
-    SysFreeString(interfaceId);
-    SysFreeString(serviceId);
-
+    const int managers = mbn().LiveObjects();
     mbn().InjectOpenSessionFault(SessionFault::ErrorStatus, 1);
-    for (int expected : {-1, 0}) {
-        EXPECT_EQ(manager()->OpenDeviceServices(modemId()), expected);
-        mbn().WaitIdle();  // a delivery holds its own reference while it runs
-        EXPECT_EQ(manager()->m_device_service.load(), service);
-        EXPECT_EQ(RefCount(context), 2u);
-        EXPECT_EQ(RefCount(service), 2u);
-    }
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
-    mbn().WaitIdle();
+    EXPECT_EQ(manager()->OpenDeviceServices(modemId()), -1);
+    IMbnDeviceService* service = manager()->m_device_service.load();
+    IMbnDeviceServicesContext* context = manager()->m_device_services_context;
+    EXPECT_EQ(manager()->OpenDeviceServices(modemId()), 0);
+    mbn().WaitIdle();  // a delivery holds its own reference while it runs
+    ASSERT_EQ(mbn().LiveObjects(), managers + 2);
+    EXPECT_EQ(manager()->m_device_service.load(), service);
+    EXPECT_EQ(manager()->m_device_services_context, context);
     EXPECT_EQ(RefCount(context), 1u);
     EXPECT_EQ(RefCount(service), 1u);
-    service->Release();
-    context->Release();
-    devices->Release();
+    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
+    mbn().WaitIdle();
+    EXPECT_EQ(mbn().LiveObjects(), managers);
 }

@@ -24,7 +24,6 @@ public:
     std::vector<uint8_t> reply;  // the completion's data and status
     HRESULT status = S_OK;
     std::function<void()> inside;
-    ULONG RefCount() const { return m_refs.load(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
     {

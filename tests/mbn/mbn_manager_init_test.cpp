@@ -96,11 +96,6 @@ TEST_F(ManagerInit, NothingWorksBeforeInitAndNothingTouchesCom)
     EXPECT_EQ(machine().com().CreationAttempts(sim::MobileBroadband::kClsidDeviceServicesManager), 0);
     EXPECT_TRUE(mbn().Transcript().empty());
 
-    // Events of a manager that is not initialised reach nobody.
-    mbn().RaiseCapableInterfaceArrival();
-    mbn().WaitIdle();
-    EXPECT_TRUE(TakeTasks().empty());
-
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            "h : + CVarnickMbimManager::UnInit",
                            "h : + CVarnickMbimManager::OpenDeviceServices",

@@ -39,7 +39,9 @@ protected:
     }
 };
 
-TEST_F(ManagerSession, EachOpenFailureGivesMinusOneWithItsLine)
+// Each open failure gives -1 and its line; then commands on the open session:
+// a failed one keeps the previous reply.
+TEST_F(ManagerSession, OpenFailuresAndCommandsGiveTheirResultsAndLines)
 {
     ASSERT_EQ(manager()->Init(), 0);
     // What to break, the line it gives, and whether the device service is kept (until the close).
@@ -61,8 +63,35 @@ TEST_F(ManagerSession, EachOpenFailureGivesMinusOneWithItsLine)
     }
     EXPECT_EQ(manager()->InterfaceId(), "");
     EXPECT_EQ(manager()->OpenDeviceServices(std::string(64, 'x')), -1);
-    EXPECT_EQ(manager()->OpenDeviceServices(modemId()), 0);
+    ASSERT_EQ(manager()->OpenDeviceServices(modemId()), 0);
+
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
+    EXPECT_EQ(manager()->AtResponse(), kGsmReply);
+    // The modem executes only a payload of four zero bytes and the text; the
+    // zero-byte header of the reply is dropped.
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM(""), 0);
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM("at+vsar=1,0\r\n"), 0);
+    EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
+    for (auto kind : {CommandFault::Kind::ErrorStatus, CommandFault::Kind::CallFails}) {
+        mbn().InjectCommandFault(OneCommandFault(kind));
+        EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -1);
+        EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
+    }
+    // Status 0 without data leaves an empty reply, never the previous one.
+    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::NoData));
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
+    EXPECT_EQ(manager()->AtResponse(), "");
+    mbn().modem().InjectReplyFault(sim::ReplyFault::Oversized, "", 1, 1500);
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
+    EXPECT_EQ(manager()->AtResponse().size(), 1023u);
+    // The longest command goes out; one byte more is refused before it reaches the modem.
+    const std::string longest = std::string(1018, 'a') + "\r\n";
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM(longest.c_str()), 0);
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM((longest + "a").c_str()), -1);
+    EXPECT_EQ(mbn().Transcript().back().command, longest);
+
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -1);
     manager()->UnInit();
     mbn().WaitIdle();
     EXPECT_EQ(mbn().LiveObjects(), 0);  // objects replaced by a later open were released
@@ -73,43 +102,6 @@ TEST_F(ManagerSession, EachOpenFailureGivesMinusOneWithItsLine)
     }
     EXPECT_EQ(CountOf(lines, "e :   interface id too long. length = 64"), 1u);
     EXPECT_EQ(CountOf(lines, "h : - CVarnickMbimManager::OpenDeviceServices"), 7u);
-}
-
-TEST_F(ManagerSession, CommandsCarryTheirTextAndRepliesAndFailuresKeepThePreviousReply)
-{
-    OpenModem();
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
-    EXPECT_EQ(manager()->AtResponse(), kGsmReply);
-    // The modem executes only a payload of four zero bytes and the text; the
-    // zero-byte header of the reply is dropped.
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(""), 0);
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM("at+vsar=1,0\r\n"), 0);
-    EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
-
-    for (auto kind : {CommandFault::Kind::ErrorStatus, CommandFault::Kind::CallFails}) {
-        mbn().InjectCommandFault(OneCommandFault(kind));
-        EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -1);
-        EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
-    }
-    // Status 0 without data leaves an empty reply, never the previous one.
-    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::NoData));
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
-    EXPECT_EQ(manager()->AtResponse(), "");
-
-    mbn().modem().InjectReplyFault(sim::ReplyFault::Oversized, "", 1, 1500);
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), 0);
-    EXPECT_EQ(manager()->AtResponse().size(), 1023u);
-
-    // The longest command goes out; one byte more is refused before it reaches the modem.
-    const std::string longest = std::string(1018, 'a') + "\r\n";
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(longest.c_str()), 0);
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM((longest + "a").c_str()), -1);
-
-    EXPECT_EQ(mbn().Transcript().back().command, longest);
-    EXPECT_EQ(manager()->CloseDeviceServices(), 0);
-    EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -1);
-
-    auto lines = Lines();
     EXPECT_EQ(CountOf(lines, "i :   at over mbim[TX]: at+vcfg=\"sarcfg\",\"GSM\"\t\t"), 6u);
     EXPECT_EQ(CountOf(lines, "i :   set command complete. status=0x80004005"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   SetCommand command at error result = 0x80004005"), 1u);
@@ -234,7 +226,7 @@ TEST_F(ManagerSession, CompletionsInsideSetCommandAndACloseMeanwhile)
     EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
     EXPECT_TRUE(manager()->SendRebootCommand());
     ExpectOneWait(3000, true, 0);
-    EXPECT_EQ(fake->RefCount(), 1u);
+    EXPECT_EQ(RefCount(fake), 1u);
 
     fake->reply = {0, 0, 0, 0, 'O', 'K'};
     fake->status = S_OK;

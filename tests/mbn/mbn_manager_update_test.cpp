@@ -1,6 +1,5 @@
 #include <algorithm>
 
-#include "mbn/mbn_payload.h"
 #include "mbn/mbn_text.h"
 #include "mbn_fixture.h"
 #include "sim/machine.h"
@@ -91,28 +90,6 @@ TEST_F(ManagerUpdate, ArrivalsAndRemovalsFollowTheOpenedInterface)
     EXPECT_EQ(CountOf(lines, "i :   " + id + " arrival."), 1u);
     EXPECT_EQ(CountOf(lines, "i :   interface removal."), 4u);
     EXPECT_EQ(CountOf(lines, "i :   " + id + " interface removed. Stop any action."), 1u);
-}
-
-// A query completion logs the cfun mode only from a successful reply of at least four bytes.
-TEST_F(ManagerUpdate, QueryCompletionsLogTheModeTheyCarry)
-{
-    const uint8_t mode[4] = {1, 0, 0, 0};
-    SAFEARRAY* cfun = CreateByteArray(mode, sizeof(mode));
-    SAFEARRAY* tooShort = CreateByteArray(mode, 2);
-    MbnEventInfo query = Record(MBN_EVENT_SOURCE_DEVICE_SERVICES, DS_EVENT_QUERY_COMMAND_COMPLETE);
-    const std::pair<SAFEARRAY*, HRESULT> completions[] = {{cfun, S_OK}, {nullptr, S_OK}, {tooShort, S_OK}, {cfun, E_FAIL}};
-    for (const auto& [data, status] : completions) {
-        query.data = data;
-        query.status = status;
-        manager()->update(nullptr, &query);
-    }
-    SafeArrayDestroy(cfun);
-    SafeArrayDestroy(tooShort);
-    auto lines = Lines();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[1], "i :   query command complete. cfun mode = 1.");
-    EXPECT_EQ(CountOf(lines, "i :   query command complete. status=0x00000000"), 3u);
-    EXPECT_EQ(CountOf(lines, "i :   query command complete. status=0x80004005"), 1u);
 }
 
 TEST_F(ManagerUpdate, EventsOutsideTheTableAreIgnored)

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -66,30 +67,26 @@ TEST_F(MbnSubjectTest, NotifyCallsObserversInOrderAndSurvivesAThrowingOne)
 
 TEST_F(MbnSubjectTest, DetachWaitsForADeliveryInProgress)
 {
-    std::atomic<bool> entered{false};
-    std::atomic<bool> release{false};
+    std::promise<void> entered;
+    std::promise<void> release;
     std::atomic<bool> detached{false};
     CallObserver observer([&](MbnSubject*, const MbnEventInfo*) {
-        entered = true;
-        while (!release) {
-            std::this_thread::yield();
-        }
+        entered.set_value();
+        release.get_future().wait();
         EXPECT_FALSE(detached);
     });
     MbnSubject subject;
     subject.Attach(&observer);
     MbnEventInfo info;
     std::thread notifier([&] { subject.Notify(&info); });
-    while (!entered) {
-        std::this_thread::yield();
-    }
+    entered.get_future().wait();
     std::thread detacher([&] {
         subject.Detach(&observer);
         detached = true;
     });
     // Time for the detacher to reach Detach while the delivery is still running.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    release = true;
+    release.set_value();
     detacher.join();
     notifier.join();
     EXPECT_TRUE(detached);

@@ -1,3 +1,11 @@
+// The event path: the subject the sinks notify through, the state texts, and
+// the sinks themselves.
+#include <chrono>
+#include <functional>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
 #include "fake_device_service.h"
 #include "mbn/mbn_sinks.h"
 #include "mbn/mbn_state_names.h"
@@ -9,28 +17,79 @@ using Mbn = sim::MobileBroadband;
 
 namespace {
 
-// A sink refuses a foreign interface, counts its references and goes at the
-// last Release. (Each one's own events interface is what the simulated Advise asks for.)
-template <class Sink>
-void CheckComIdentity(const IID& foreignIid)
-{
-    Sink* sink = new Sink();
-    EXPECT_EQ(sink->AddRef(), 1u);
-    void* object = sink;
-    EXPECT_EQ(sink->QueryInterface(foreignIid, &object), E_NOINTERFACE);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(sink->Release(), 0u);
-}
+class CallObserver : public MbnObserver {
+public:
+    explicit CallObserver(std::function<void(MbnSubject*, const MbnEventInfo*)> call) : m_call(std::move(call)) {}
+    void update(MbnSubject* subject, const MbnEventInfo* info) override { m_call(subject, info); }
+
+private:
+    std::function<void(MbnSubject*, const MbnEventInfo*)> m_call;
+};
 
 }  // namespace
 
-TEST(MbnSinkCom, ASinkRefusesForeignInterfacesAndGoesAtItsLastRelease)
+using MbnSubjectTest = MbnTest;
+
+// Observers are called in order with the subject and the record; a throwing
+// one ends the delivery, is logged and leaves the subject usable; Detach
+// empties the whole list.
+TEST_F(MbnSubjectTest, NotifyCallsObserversInOrderAndSurvivesAThrowingOne)
 {
-    CheckComIdentity<CInterfaceEventsSink>(IID_IMbnConnectionEvents);
-    CheckComIdentity<CInterfaceManagerEventsSink>(IID_IMbnInterfaceEvents);
-    CheckComIdentity<CDeviceServicesSink>(IID_IMbnRegistrationEvents);
-    CheckComIdentity<CConnectionEventsSink>(IID_IMbnDeviceServicesEvents);
-    CheckComIdentity<CRegistrationEventsSink>(IID_IMbnInterfaceManagerEvents);
+    MbnSubject subject;
+    std::vector<uint32_t> calls;
+    bool throws = false;
+    CallObserver first([&](MbnSubject* from, const MbnEventInfo* info) {
+        EXPECT_EQ(from, &subject);
+        calls.push_back(100 + info->source);
+        if (throws) {
+            throw std::runtime_error("observer failed");
+        }
+    });
+    CallObserver second([&](MbnSubject*, const MbnEventInfo* info) { calls.push_back(200 + info->source); });
+    subject.Attach(&first);
+    subject.Attach(&second);
+
+    MbnEventInfo info;
+    info.source = 13;
+    subject.Notify(&info);
+    subject.Notify(nullptr);  // no record: nobody is called
+    EXPECT_EQ(calls, (std::vector<uint32_t>{113, 213}));
+    throws = true;
+    EXPECT_NO_THROW(subject.Notify(&info));
+    EXPECT_EQ(calls, (std::vector<uint32_t>{113, 213, 113}));
+
+    subject.Detach(&second);
+    EXPECT_EQ(subject.ObserverCount(), 0u);
+    subject.Notify(&info);
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"i :   Notify exception."}));
+}
+
+TEST_F(MbnSubjectTest, DetachWaitsForADeliveryInProgress)
+{
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::atomic<bool> detached{false};
+    CallObserver observer([&](MbnSubject*, const MbnEventInfo*) {
+        entered.set_value();
+        release.get_future().wait();
+        EXPECT_FALSE(detached);
+    });
+    MbnSubject subject;
+    subject.Attach(&observer);
+    MbnEventInfo info;
+    std::thread notifier([&] { subject.Notify(&info); });
+    entered.get_future().wait();
+    std::thread detacher([&] {
+        subject.Detach(&observer);
+        detached = true;
+    });
+    // Time for the detacher to reach Detach while the delivery is still running.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    release.set_value();
+    detacher.join();
+    notifier.join();
+    EXPECT_TRUE(detached);
 }
 
 // The state texts of the log: every value of each table and one beyond it.
@@ -129,10 +188,15 @@ TEST_F(MbnSinks, EachEventIsForwardedWithItsOwnIndexAndLogsItsLine)
     EXPECT_FALSE(testsupport::AnyContains(lines, "MBN_READY_STATE_OFF"));
 }
 
+// (Each sink's own events interface is what the simulated Advise asks for; the
+// foreign ones are refused by the code the sinks share.)
 TEST_F(MbnSinks, DeviceServicesEventsCarryTheirFields)
 {
     CDeviceServicesSink* sink = new CDeviceServicesSink();
-    sink->AddRef();
+    EXPECT_EQ(sink->AddRef(), 1u);
+    void* object = sink;
+    EXPECT_EQ(sink->QueryInterface(IID_IMbnInterfaceEvents, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
     RecordKeeper keeper;
     sink->Attach(&keeper);
     SAFEARRAY* data = SafeArrayCreateVector(VT_UI1, 0, 1);
@@ -155,7 +219,7 @@ TEST_F(MbnSinks, DeviceServicesEventsCarryTheirFields)
     SysFreeString(id);
     SafeArrayDestroy(data);
     sink->Detach(&keeper);
-    sink->Release();
+    EXPECT_EQ(sink->Release(), 0u);
     service->Release();
 
     auto records = keeper.Records();

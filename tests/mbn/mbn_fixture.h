@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,6 @@
 #include "log_file.h"
 #include "logging/log_helper.h"
 #include "machine_fixture.h"
-#include "mbn/mbn_event_info.h"
 #include "mbn/varnick_mbim_manager.h"
 #include "sim/mbn_sim.h"
 
@@ -74,24 +72,4 @@ protected:
         object->AddRef();
         return object->Release();
     }
-};
-
-// Keeps copies of the records it receives; their pointers only tell whether
-// there was one (what they pointed to is gone).
-class RecordKeeper : public MbnObserver {
-public:
-    void update(MbnSubject*, const MbnEventInfo* info) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.push_back(*info);
-    }
-    std::vector<MbnEventInfo> Records()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_records;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<MbnEventInfo> m_records;
 };

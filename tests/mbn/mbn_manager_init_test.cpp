@@ -88,7 +88,6 @@ TEST_F(ManagerInit, NothingWorksBeforeInitAndNothingTouchesCom)
 {
     manager()->UnInit();
     EXPECT_EQ(manager()->OpenDeviceServices(modemId()), -1);
-    EXPECT_EQ(manager()->m_device_service.load(), nullptr);
     EXPECT_EQ(manager()->CloseDeviceServices(), -1);
     EXPECT_EQ(manager()->SendCommandByATOverMBIM("at\r\n"), -1);
     EXPECT_FALSE(manager()->SendRebootCommand());

@@ -15,11 +15,7 @@ const char* const kGsmReply = "\r\n+VCFG: \"sarcfg\",\"GSM\",24,0,0\r\n\r\nOK\r\
 
 CommandFault OneCommandFault(CommandFault::Kind kind, uint32_t lateMs = 0)
 {
-    CommandFault fault;
-    fault.kind = kind;
-    fault.lateMs = lateMs;
-    fault.times = 1;
-    return fault;
+    return {kind, sim::hr::Fail, lateMs, /*match: any command*/ {}, /*times*/ 1};
 }
 
 // A device service for what the simulated modem cannot stage exactly: SetCommand
@@ -240,8 +236,7 @@ TEST_F(ManagerSession, ACloseDuringAnOpensWaitNeitherLeaksNorHangs)
 {
     ASSERT_EQ(manager()->Init(), 0);
     mbn().InjectOpenSessionFault(SessionFault::NoCompletion, 1);
-    std::future<int> open;
-    std::future<int> close;
+    std::future<int> open, close;
     bool closedDuringTheWait = false;
     {
         sim::Clock::Hold hold(machine().clock());  // the open's 1.5 s do not pass yet

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -121,7 +122,12 @@ using MbnSinks = MbnTest;
 TEST_F(MbnSinks, EachEventIsForwardedWithItsOwnIndexAndLogsItsLine)
 {
     ASSERT_EQ(manager()->Init(), 0);
-    RecordKeeper keeper;
+    std::mutex mutex;  // each sink notifies under its own lock
+    std::vector<MbnEventInfo> records;
+    CallObserver keeper([&](MbnSubject*, const MbnEventInfo* info) {
+        std::lock_guard<std::mutex> lock(mutex);
+        records.push_back(*info);
+    });
     MbnSubject* const subjects[] = {manager()->m_interface_sink, manager()->m_registration_sink,
                                     manager()->m_connection_sink};
     for (MbnSubject* subject : subjects) {
@@ -157,7 +163,7 @@ TEST_F(MbnSinks, EachEventIsForwardedWithItsOwnIndexAndLogsItsLine)
         {I, 0}, {I, 1}, {I, 2}, {I, 3}, {I, 4}, {I, 5}, {I, 6}, {I, 7},
         {R, 0}, {R, 1}, {R, 2}, {R, 3}, {MBN_EVENT_SOURCE_CONNECTION, 0}, {I, 2}};
     std::vector<std::pair<uint32_t, uint32_t>> forwarded;
-    for (const MbnEventInfo& record : keeper.Records()) {
+    for (const MbnEventInfo& record : records) {
         forwarded.emplace_back(record.source, record.event_index);
         EXPECT_NE(record.object, nullptr);
     }
@@ -197,7 +203,8 @@ TEST_F(MbnSinks, DeviceServicesEventsCarryTheirFields)
     void* object = sink;
     EXPECT_EQ(sink->QueryInterface(IID_IMbnInterfaceEvents, &object), E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
-    RecordKeeper keeper;
+    std::vector<MbnEventInfo> records;
+    CallObserver keeper([&records](MbnSubject*, const MbnEventInfo* info) { records.push_back(*info); });
     sink->Attach(&keeper);
     SAFEARRAY* data = SafeArrayCreateVector(VT_UI1, 0, 1);
     IMbnDeviceService* service = manager()->m_device_service.load();
@@ -219,7 +226,6 @@ TEST_F(MbnSinks, DeviceServicesEventsCarryTheirFields)
     sink->Detach(&keeper);
     EXPECT_EQ(sink->Release(), 0u);
 
-    auto records = keeper.Records();
     const std::vector<std::tuple<uint32_t, HRESULT, uint32_t, bool>> expected = {
         {DS_EVENT_OPEN_COMMAND_SESSION_COMPLETE, 10, 1, false}, {DS_EVENT_CLOSE_COMMAND_SESSION_COMPLETE, 11, 2, false},
         {DS_EVENT_SET_COMMAND_COMPLETE, 12, 3, true},           {DS_EVENT_QUERY_COMMAND_COMPLETE, 13, 4, true},

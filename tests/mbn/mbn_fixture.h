@@ -1,13 +1,10 @@
 // Fixture for the manager and sink tests: a fresh simulated laptop with the
-// Mobile Broadband API and the modem present, the log running, and helpers to
-// look at the service's task queue.
+// Mobile Broadband API and the modem present, and the log running.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,7 +12,6 @@
 #include "log_file.h"
 #include "logging/log_helper.h"
 #include "machine_fixture.h"
-#include "mbn/mbn_event_info.h"
 #include "mbn/varnick_mbim_manager.h"
 #include "sim/mbn_sim.h"
 
@@ -40,8 +36,8 @@ protected:
     static CHalvexService* service() { return CHalvexService::GetInstance(); }
     sim::MobileBroadband& mbn() { return machine().mbn(); }
     std::string modemId() { return mbn().InterfaceId(); }
+    std::vector<sim::Clock::WaitRecord> Waits() { return machine().clock().Records(); }
 
-    // Init and open the modem's AT device service.
     void OpenModem()
     {
         ASSERT_EQ(manager()->Init(), 0);
@@ -49,61 +45,31 @@ protected:
         mbn().WaitIdle();
     }
 
-    // The ids of the waiting tasks, front first (takes them out of the queue).
+    // The ids of the waiting tasks, front first; empties the queue.
     std::vector<int> TakeTasks()
     {
         std::vector<int> ids;
-        CTaskQueue& queue = service()->m_taskQueue;
-        while (queue.Count() > 0) {
-            std::shared_ptr<TaskDataInfo> record;
-            if (!queue.Pop(record)) {
-                break;
-            }
+        std::shared_ptr<TaskDataInfo> record;
+        while (service()->m_taskQueue.Count() > 0 && service()->m_taskQueue.Pop(record)) {
             ids.push_back(record->Id());
         }
         return ids;
     }
 
-    // Every log line of the test, once the simulated API has delivered everything
-    // (a sink may still be writing its exit line after it woke a waiter).
+    // Every log line, once the simulated API has delivered everything (a sink
+    // may still be writing its exit line after it woke a waiter).
     std::vector<std::string> Lines()
     {
         mbn().WaitIdle();
         return testsupport::ShutdownAndReadLogMessages();
     }
-
     static size_t CountOf(const std::vector<std::string>& lines, const std::string& line)
     {
         return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
     }
-
-    // The references a COM object holds.
     static ULONG RefCount(IUnknown* object)
     {
         object->AddRef();
         return object->Release();
     }
-
-    // The timed waits and sleeps recorded by the simulated clock, oldest first.
-    std::vector<sim::Clock::WaitRecord> Waits() { return machine().clock().Records(); }
-};
-
-// An observer that keeps copies of the records it receives. The copies' object
-// and data pointers only tell whether there was one: what they pointed to is gone.
-class RecordKeeper : public MbnObserver {
-public:
-    void update(MbnSubject*, const MbnEventInfo* info) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.push_back(*info);
-    }
-    std::vector<MbnEventInfo> Records()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_records;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<MbnEventInfo> m_records;
 };

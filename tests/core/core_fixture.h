@@ -10,12 +10,7 @@
 #include <vector>
 
 #include "config/config_model.h"
-#include "core/state/halvex_service.h"
-#include "log_file.h"
-#include "logging/log_helper.h"
-#include "machine_fixture.h"
-#include "mbn/varnick_mbim_manager.h"
-#include "sim/mbn_sim.h"
+#include "mbn_manager_fixture.h"
 #include "sim/smbios_builder.h"
 
 using ::testing::ElementsAre;
@@ -23,12 +18,11 @@ using ::testing::IsEmpty;
 
 enum class Modem { Up, Hidden, Dormant };
 
-class CoreTest : public MachineTest {
+class CoreTest : public MbnTest {
 protected:
     void SetUp() override
     {
-        MachineTest::SetUp();
-        LogHelper::Init();
+        MbnTest::SetUp();
         sim::SmbiosSystem system;
         system.version = "ModelX";
         machine().firmware().SetSmbiosTable(sim::SmbiosBuilder().AddSystem(system).AddProcessor("i7").Build());
@@ -37,23 +31,11 @@ protected:
     void TearDown() override
     {
         machine().clock().SetSleepHook(nullptr);
-        mbn().WaitIdle();
-        manager()->CloseDeviceServices();
-        manager()->UnInit();
-        mbn().WaitIdle();
-        LogHelper::Shutdown();
+        MbnTest::TearDown();
     }
 
-    static CVarnickMbimManager* manager() { return CVarnickMbimManager::GetInstance(); }
-    static CHalvexService* service() { return CHalvexService::GetInstance(); }
-    sim::MobileBroadband& mbn() { return machine().mbn(); }
     sim::Tk42nModem& modem() { return mbn().modem(); }
 
-    void OpenModem()
-    {
-        ASSERT_EQ(manager()->Init(), 0);
-        ASSERT_EQ(manager()->OpenDeviceServices(mbn().InterfaceId()), 0);
-    }
     // What the modem's adapter shows: up, absent from the IPv4 list, or dormant.
     void Show(Modem state)
     {

@@ -1,4 +1,4 @@
-#include "mbn_fixture.h"
+#include "mbn_manager_fixture.h"
 #include "sim/machine.h"
 
 using Events = sim::MobileBroadband::EventsInterface;

@@ -2,7 +2,7 @@
 #include <future>
 
 #include "mbn/mbn_payload.h"
-#include "mbn_fixture.h"
+#include "mbn_manager_fixture.h"
 #include "sim/machine.h"
 
 using CommandFault = sim::MobileBroadband::CommandFault;

@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "mbn/mbn_text.h"
-#include "mbn_fixture.h"
+#include "mbn_manager_fixture.h"
 #include "sim/machine.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "mbn/mbn_sinks.h"
 #include "mbn/mbn_state_names.h"
 #include "mbn/mbn_text.h"
-#include "mbn_fixture.h"
+#include "mbn_manager_fixture.h"
 #include "sim/machine.h"
 
 using Mbn = sim::MobileBroadband;

@@ -2,16 +2,6 @@
 
 #include <cstring>
 
-SAFEARRAY* ByteArray(const std::string& bytes)
-{
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    void* data = nullptr;
-    SafeArrayAccessData(array, &data);
-    std::memcpy(data, bytes.data(), bytes.size());
-    SafeArrayUnaccessData(array);
-    return array;
-}
-
 std::vector<SinkEvent> TestSink::Events() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -27,10 +17,10 @@ std::vector<std::string> TestSink::Names() const
     return names;
 }
 
-HRESULT TestSink::Record(const char* name, HRESULT status, bool hadData, std::string interfaceId)
+HRESULT TestSink::Record(const char* name, HRESULT status, bool hadData)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_events.push_back(SinkEvent{name, status, hadData, std::move(interfaceId), std::this_thread::get_id()});
+    m_events.push_back(SinkEvent{name, status, hadData, std::this_thread::get_id()});
     return S_OK;
 }
 
@@ -57,43 +47,6 @@ ULONG STDMETHODCALLTYPE TestSink::Release()
     return refs;
 }
 
-HRESULT STDMETHODCALLTYPE TestSink::OnOpenCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG)
-{
-    return Record("OpenCommandSession", status);
-}
-HRESULT STDMETHODCALLTYPE TestSink::OnCloseCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG)
-{
-    return Record("CloseCommandSession", status);
-}
-HRESULT STDMETHODCALLTYPE TestSink::OnSetCommandComplete(IMbnDeviceService*, ULONG, SAFEARRAY* data, HRESULT status,
-                                                         ULONG)
-{
-    return Record("SetCommand", status, data != nullptr);
-}
-HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceStateChange(BSTR id, MBN_DEVICE_SERVICES_INTERFACE_STATE state)
-{
-    const bool arrival = state == MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL;
-    return Record(arrival ? "CapableArrival" : "CapableRemoval", S_OK, false, std::string(id, id + SysStringLen(id)));
-}
-HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceArrival(IMbnInterface*)
-{
-    return Record("InterfaceArrival");
-}
-HRESULT STDMETHODCALLTYPE TestSink::OnInterfaceRemoval(IMbnInterface*)
-{
-    return Record("InterfaceRemoval");
-}
-
-namespace {
-
-BSTR Wide(const std::string& text)
-{
-    std::wstring wide(text.begin(), text.end());
-    return SysAllocString(wide.c_str());
-}
-
-}  // namespace
-
 void MbnClientTest::SetUp()
 {
     MachineTest::SetUp();
@@ -104,7 +57,6 @@ void MbnClientTest::SetUp()
     ASSERT_EQ(CoCreateInstance(CLSID_MbnDeviceServicesManager, nullptr, CLSCTX_ALL, IID_IMbnDeviceServicesManager,
                                reinterpret_cast<void**>(&m_deviceServicesManager)),
               S_OK);
-    m_sink = new TestSink;
 }
 
 void MbnClientTest::TearDown()
@@ -154,14 +106,15 @@ HRESULT MbnClientTest::GetService(IMbnDeviceService*& service, const std::string
         service->Release();
         service = nullptr;
     }
-    BSTR id = Wide(interfaceId.empty() ? mbn().InterfaceId() : interfaceId);
+    auto wide = [](const std::string& text) { return SysAllocString(std::wstring(text.begin(), text.end()).c_str()); };
+    BSTR id = wide(interfaceId.empty() ? mbn().InterfaceId() : interfaceId);
     IMbnDeviceServicesContext* context = nullptr;
     HRESULT hr = m_deviceServicesManager->GetDeviceServicesContext(id, &context);
     SysFreeString(id);
     if (FAILED(hr)) {
         return hr;
     }
-    BSTR serviceId = Wide(Mbn::kVendorServiceId);
+    BSTR serviceId = wide(Mbn::kVendorServiceId);
     hr = context->GetDeviceService(serviceId, &service);
     SysFreeString(serviceId);
     context->Release();
@@ -178,25 +131,13 @@ HRESULT MbnClientTest::OpenSession(IMbnDeviceService* service)
 
 HRESULT MbnClientTest::SendBytes(ULONG commandId, const std::string& bytes, IMbnDeviceService* service)
 {
-    SAFEARRAY* payload = ByteArray(bytes);
+    SAFEARRAY* payload = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    void* data = nullptr;
+    SafeArrayAccessData(payload, &data);
+    std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(payload);
     ULONG requestId = 0;
     HRESULT hr = (service != nullptr ? service : m_service)->SetCommand(commandId, payload, &requestId);
     SafeArrayDestroy(payload);  // the service may drop the payload right after the call
     return hr;
-}
-
-HRESULT MbnClientTest::SendAt(const std::string& text, IMbnDeviceService* service)
-{
-    return SendBytes(Mbn::kAtCommandId, AtBytes(text), service);
-}
-
-std::vector<SinkEvent> MbnClientTest::EventsNamed(const std::string& name) const
-{
-    std::vector<SinkEvent> matching;
-    for (const SinkEvent& event : m_sink->Events()) {
-        if (event.name == name) {
-            matching.push_back(event);
-        }
-    }
-    return matching;
 }

@@ -1,7 +1,6 @@
 // A client of the simulated Mobile Broadband API for tests: a sink that
 // records the device-services and interface-manager events the API delivers,
-// the interface and device services managers with that sink advised on them,
-// and the modem's vendor device service.
+// the interface and device services managers, and the modem's vendor device service.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,10 +16,9 @@
 
 struct SinkEvent {
     std::string name;
-    HRESULT status = S_OK;
-    bool hadData = false;     // a data array came with it
-    std::string interfaceId;  // the BSTR argument of a capable-interface change
-    std::thread::id thread;   // that delivered it
+    HRESULT status;
+    bool hadData;            // a data array came with it
+    std::thread::id thread;  // that delivered it
 };
 
 class TestSink final : public IMbnDeviceServicesEvents, public IMbnInterfaceManagerEvents {
@@ -33,11 +31,23 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
     ULONG STDMETHODCALLTYPE Release() override;
 
-    // IMbnDeviceServicesEvents
-    HRESULT STDMETHODCALLTYPE OnOpenCommandSessionComplete(IMbnDeviceService*, HRESULT, ULONG) override;
-    HRESULT STDMETHODCALLTYPE OnCloseCommandSessionComplete(IMbnDeviceService*, HRESULT, ULONG) override;
-    HRESULT STDMETHODCALLTYPE OnSetCommandComplete(IMbnDeviceService*, ULONG, SAFEARRAY*, HRESULT, ULONG) override;
-    HRESULT STDMETHODCALLTYPE OnInterfaceStateChange(BSTR, MBN_DEVICE_SERVICES_INTERFACE_STATE) override;
+    HRESULT STDMETHODCALLTYPE OnOpenCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG) override
+    {
+        return Record("OpenCommandSession", status);
+    }
+    HRESULT STDMETHODCALLTYPE OnCloseCommandSessionComplete(IMbnDeviceService*, HRESULT status, ULONG) override
+    {
+        return Record("CloseCommandSession", status);
+    }
+    HRESULT STDMETHODCALLTYPE OnSetCommandComplete(IMbnDeviceService*, ULONG, SAFEARRAY* data, HRESULT status,
+                                                   ULONG) override
+    {
+        return Record("SetCommand", status, data != nullptr);
+    }
+    HRESULT STDMETHODCALLTYPE OnInterfaceStateChange(BSTR, MBN_DEVICE_SERVICES_INTERFACE_STATE state) override
+    {
+        return Record(state == MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL ? "CapableArrival" : "CapableRemoval");
+    }
     // Not delivered by the tests of this folder.
     HRESULT STDMETHODCALLTYPE OnQuerySupportedCommandsComplete(IMbnDeviceService*, SAFEARRAY*, HRESULT, ULONG) override
     {
@@ -52,21 +62,18 @@ public:
     HRESULT STDMETHODCALLTYPE OnCloseDataSessionComplete(IMbnDeviceService*, HRESULT, ULONG) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnWriteDataComplete(IMbnDeviceService*, HRESULT, ULONG) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnReadData(IMbnDeviceService*, SAFEARRAY*) override { return S_OK; }
-    // IMbnInterfaceManagerEvents
-    HRESULT STDMETHODCALLTYPE OnInterfaceArrival(IMbnInterface*) override;
-    HRESULT STDMETHODCALLTYPE OnInterfaceRemoval(IMbnInterface*) override;
+    HRESULT STDMETHODCALLTYPE OnInterfaceArrival(IMbnInterface*) override { return Record("InterfaceArrival"); }
+    HRESULT STDMETHODCALLTYPE OnInterfaceRemoval(IMbnInterface*) override { return Record("InterfaceRemoval"); }
 
 private:
     ~TestSink() = default;
     // Records the event with the delivering thread; S_OK, what every handler answers.
-    HRESULT Record(const char* name, HRESULT status = S_OK, bool hadData = false, std::string interfaceId = "");
+    HRESULT Record(const char* name, HRESULT status = S_OK, bool hadData = false);
 
     std::atomic<ULONG> m_refs{1};
     mutable std::mutex m_mutex;
     std::vector<SinkEvent> m_events;
 };
-
-SAFEARRAY* ByteArray(const std::string& bytes);
 
 class MbnClientTest : public MachineTest {
 protected:
@@ -83,20 +90,17 @@ protected:
     HRESULT GetService(IMbnDeviceService*& service, const std::string& interfaceId = "");
     HRESULT OpenService() { return GetService(m_service); }
     HRESULT OpenSession(IMbnDeviceService* service = nullptr);  // OpenCommandSession, then WaitIdle
-    HRESULT SendAt(const std::string& text, IMbnDeviceService* service = nullptr);
     HRESULT SendBytes(ULONG commandId, const std::string& bytes, IMbnDeviceService* service = nullptr);
+    // An AT command: four zero bytes, then the text.
+    HRESULT SendAt(const std::string& text, IMbnDeviceService* service = nullptr)
+    {
+        return SendBytes(Mbn::kAtCommandId, std::string(4, '\0') + text, service);
+    }
     void WaitIdle() { ASSERT_TRUE(mbn().WaitIdle()); }
-    std::vector<SinkEvent> EventsNamed(const std::string& name) const;
 
     IMbnInterfaceManager* m_interfaceManager = nullptr;
     IMbnDeviceServicesManager* m_deviceServicesManager = nullptr;
     IMbnDeviceService* m_service = nullptr;
-    TestSink* m_sink = nullptr;
+    TestSink* m_sink = new TestSink;
     std::vector<std::pair<IConnectionPoint*, DWORD>> m_advised;
 };
-
-// The byte payload of an AT command: four zero bytes, then the text.
-inline std::string AtBytes(const std::string& text)
-{
-    return std::string(4, '\0') + text;
-}

@@ -34,6 +34,7 @@ void Machine::Reset()
     m_com.Reset();
     m_firmware.Reset();
     m_network.Reset();
+    m_power.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

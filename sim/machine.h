@@ -19,6 +19,7 @@
 #include "sim/firmware.h"
 #include "sim/file_system.h"
 #include "sim/network.h"
+#include "sim/power.h"
 
 namespace sim {
 
@@ -93,6 +94,7 @@ public:
     MobileBroadband& mbn() { return m_mbn; }
     Firmware& firmware() { return m_firmware; }
     Network& network() { return m_network; }
+    Power& power() { return m_power; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -111,6 +113,7 @@ private:
     MobileBroadband m_mbn{m_com, m_clock};
     Firmware m_firmware;
     Network m_network{m_registry, m_mbn};
+    Power m_power;
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

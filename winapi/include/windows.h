@@ -12,3 +12,4 @@
 #include "ole2.h"
 #endif
 #include "win32/firmware.h"
+#include "win32/power.h"

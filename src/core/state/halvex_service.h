@@ -28,6 +28,12 @@ public:
     operator bool() const { return load(); }
     void store(bool value, std::memory_order order = std::memory_order_relaxed) { m_value.store(value, order); }
     bool load(std::memory_order order = std::memory_order_relaxed) const { return m_value.load(order); }
+    // Sets the flag in one step; false when it was already set.
+    bool TrySet()
+    {
+        bool expected = false;
+        return m_value.compare_exchange_strong(expected, true);
+    }
 
 private:
     std::atomic<bool> m_value{false};
@@ -39,6 +45,26 @@ public:
     ~CHalvexService();
     CHalvexService(const CHalvexService&) = delete;
     CHalvexService& operator=(const CHalvexService&) = delete;
+
+    // The service host's three calls, in this order, on the service main thread.
+    bool ServiceInit();
+    // Returns once the stop is signalled, or at once when the worker did not start.
+    void ServiceRun();
+    void ServiceDestroy();
+
+    void RegisterPowerEvent();
+    void DeregisterPowerEvent();
+    // The suspend/resume callback (system notification thread); always 1.
+    static ULONG CALLBACK PowerChanged(PVOID context, ULONG type, PVOID setting);
+
+    // Starts the worker, posts the first bring-up and runs one log-retention
+    // pass; false when a worker already runs or cannot be created.
+    bool ServiceTaskQueueStart();
+    // The worker's body: runs tasks until the queue closes, the stop marker
+    // arrives or a stop is requested after a task.
+    void ServiceTaskQueueThread();
+    // Ends the worker (letting a running task finish) and joins it.
+    void ServiceTaskQueueStop();
 
     // Posts a task from any thread; a post into a closed queue is lost.
     void ServiceTaskQueuePush(TaskId id);

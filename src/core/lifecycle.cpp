@@ -1,0 +1,133 @@
+// The service's start, run and stop, and its suspend/resume handling.
+#include <cstdio>
+
+#include "core/state/halvex_service.h"
+#include "logging/log_helper.h"
+#include "mbn/varnick_mbim_manager.h"
+#include "portability/power_notify.h"
+
+namespace {
+
+// The suspend/resume registration; g_hPowerNotify is null while not registered.
+DEVICE_NOTIFY_SUBSCRIBE_PARAMETERS g_powerNotifyParams = {};
+HPOWERNOTIFY g_hPowerNotify = nullptr;
+
+HPOWERNOTIFY RegisterForPowerChanges(CHalvexService* service)
+{
+    g_powerNotifyParams.Callback = &CHalvexService::PowerChanged;
+    g_powerNotifyParams.Context = service;
+    return RegisterSuspendResumeNotification(&g_powerNotifyParams, DEVICE_NOTIFY_CALLBACK);
+}
+
+}  // namespace
+
+bool CHalvexService::ServiceInit()
+{
+    if (m_bServiceInited) {
+        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "Service has been inited already.");
+        return false;
+    }
+    const int result = CVarnickMbimManager::GetInstance()->Init();
+    if (result != 0) {
+        LogHelper::Log(LOG_LEVEL_ERROR, __FUNCTION__, "MbimManager init failed. ret = %d", result);
+        return false;
+    }
+    g_hPowerNotify = RegisterForPowerChanges(this);
+    if (g_hPowerNotify == nullptr) {
+        // The service runs on without suspend/resume handling.
+        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "RegisterSuspendResumeNotification error = 0x%08x",
+                       static_cast<unsigned>(GetLastError()));
+    }
+    m_bServiceInited = true;
+    return true;
+}
+
+void CHalvexService::ServiceRun()
+{
+    if (!ServiceTaskQueueStart()) {
+        LogHelper::Log(LOG_LEVEL_ERROR, __FUNCTION__, "service task queue failed to start.");
+        return;
+    }
+    // The event stays set from the handler's signal on, so an early stop ends this at once.
+    EnterCriticalSection(&m_csStopEvent);
+    LeaveCriticalSection(&m_csStopEvent);
+    WaitForSingleObject(m_hStopEvent, INFINITE);
+    EnterCriticalSection(&m_csStopEvent);
+    LeaveCriticalSection(&m_csStopEvent);
+}
+
+void CHalvexService::ServiceDestroy()
+{
+    ServiceTaskQueueStop();
+    CVarnickMbimManager::GetInstance()->UnInit();
+    if (g_hPowerNotify != nullptr) {
+        UnregisterSuspendResumeNotification(g_hPowerNotify);
+        g_hPowerNotify = nullptr;
+    }
+    m_bServiceInited = false;
+    m_bATServiceOpened = false;
+    m_bPowerEventRegistered = false;
+    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "ServiceDestroy success");
+}
+
+void CHalvexService::RegisterPowerEvent()
+{
+    g_powerNotifyParams.Callback = &CHalvexService::PowerChanged;
+    g_powerNotifyParams.Context = this;
+    if (g_hPowerNotify != nullptr) {
+        return;
+    }
+    g_hPowerNotify = RegisterForPowerChanges(this);
+    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__,
+                   g_hPowerNotify != nullptr ? "RegisterSuspendResumeNotification returned success"
+                                             : "RegisterSuspendResumeNotification returned error");
+}
+
+void CHalvexService::DeregisterPowerEvent()
+{
+    if (g_hPowerNotify == nullptr) {
+        return;
+    }
+    if (UnregisterSuspendResumeNotification(g_hPowerNotify)) {
+        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "UnregisterSuspendResumeNotification success");
+        g_hPowerNotify = nullptr;
+    } else {
+        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "UnregisterSuspendResumeNotification failed error: 0x%08x",
+                       static_cast<unsigned>(GetLastError()));
+    }
+}
+
+ULONG CALLBACK CHalvexService::PowerChanged(PVOID, ULONG type, PVOID)
+{
+    CHalvexService* service = GetInstance();
+    char line[256] = {};
+    snprintf(line, sizeof(line), "PowerChanged: Event Type : %d", static_cast<int>(type));
+    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "%s", line);
+    switch (type) {
+    case PBT_APMSUSPEND:
+        // The registration stays in place: the resume events must still reach us.
+        CVarnickMbimManager::GetInstance()->CloseDeviceServices();
+        service->m_bSuspended = true;
+        break;
+    case PBT_APMRESUMESUSPEND:
+        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "PBT_APMRESUMESUSPEND");
+        if (!service->m_bPowerEventRegistered) {
+            service->RegisterPowerEvent();
+        }
+        service->m_bSuspended = false;
+        service->m_bPowerEventRegistered = true;
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "PBT_APMRESUMEAUTOMATIC");
+        if (!service->m_bPowerEventRegistered) {
+            service->RegisterPowerEvent();
+        }
+        service->m_bPowerEventRegistered = true;
+        service->m_bSuspended = false;
+        service->ServiceTaskQueuePush(TASK_ID_DEFAULT);
+        break;
+    default:
+        break;
+    }
+    return 1;
+}

@@ -1,0 +1,111 @@
+// The service's start, run and stop on the simulated laptop, and the power
+// events the system's notification thread delivers.
+#include <thread>
+#include <tuple>
+
+#include "core_fixture.h"
+
+namespace {
+
+using Lifecycle = CoreTest;
+using sim::MobileBroadband;
+
+sim::Power& power() { return sim::Machine::Get().power(); }
+
+// What the control handler does on a stop.
+void SignalStop()
+{
+    CHalvexService* service = CHalvexService::GetInstance();
+    service->m_bStopRequested = true;
+    EnterCriticalSection(&service->m_csStopEvent);
+    SetEvent(service->m_hStopEvent);
+    LeaveCriticalSection(&service->m_csStopEvent);
+}
+
+TEST_F(Lifecycle, FailedManagerInitStartsNothingAndStillDestroysInFull)
+{
+    mbn().FailClassCreation(MobileBroadband::ManagerClass::InterfaceManager, -1);
+    EXPECT_FALSE(service()->ServiceInit());
+    service()->ServiceDestroy();
+    EXPECT_EQ(power().Registrations(), 0u);
+    EXPECT_THAT(Logged({"MbimManager", "task thread", "ServiceDestroy", ">>>>>>"}),
+                ElementsAre("h : + CVarnickMbimManager::Init", "e :   MbimManager init failed. ret = -1",
+                            "i :   wait for task thread end.", "i :   task thread has been stopped successfully.",
+                            "h : + CVarnickMbimManager::UnInit", "i :   ServiceDestroy success"));
+}
+
+TEST_F(Lifecycle, StopSignalledBeforeTheRunWaitsEndsItAtOnceAndARefusedRegistrationIsOnlyLogged)
+{
+    power().FailRegistrations(ERROR_ACCESS_DENIED);
+    HoldConfiguredValues();
+    ASSERT_TRUE(service()->ServiceInit());
+    EXPECT_FALSE(service()->ServiceInit());
+    SignalStop();
+    service()->ServiceRun();
+    service()->ServiceDestroy();
+    EXPECT_FALSE(service()->m_bServiceInited);
+    EXPECT_THAT(Logged({"Service", "Register"}),
+                ElementsAre("i :   RegisterSuspendResumeNotification error = 0x00000005",
+                            "i :   Service has been inited already.", "i :   ServiceDestroy success"));
+}
+
+class ResumeOrder : public CoreTest, public ::testing::WithParamInterface<std::tuple<ULONG, ULONG>> {};
+
+TEST_P(ResumeOrder, BothResumeEventsPostOneBringUpAndKeepTheOneRegistration)
+{
+    ASSERT_TRUE(service()->ServiceInit());
+    ASSERT_EQ(manager()->OpenDeviceServices(modemId()), 0);
+    power().Send(PBT_APMSUSPEND);
+    EXPECT_TRUE(service()->m_bSuspended);
+    EXPECT_FALSE(mbn().CommandSessionOpen());
+    power().Send(10);
+    power().Send(std::get<0>(GetParam()));
+    power().Send(std::get<1>(GetParam()));
+    EXPECT_FALSE(service()->m_bSuspended);
+    EXPECT_THAT(TakeTasks(), ElementsAre(TASK_ID_DEFAULT));
+    EXPECT_EQ(power().Registrations(), 1u);
+    service()->ServiceDestroy();
+    EXPECT_EQ(power().Registrations(), 0u);
+    const auto lines = Logged({"PowerChanged", "PBT_", "Register"});
+    EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 2),
+                ElementsAre("i :   PowerChanged: Event Type : 4", "i :   PowerChanged: Event Type : 10"));
+    EXPECT_EQ(lines.size(), 6u);  // two lines per resume event, no registration line
+}
+INSTANTIATE_TEST_SUITE_P(Lifecycle, ResumeOrder,
+                         ::testing::Values(std::make_tuple(PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND),
+                                           std::make_tuple(PBT_APMRESUMESUSPEND, PBT_APMRESUMEAUTOMATIC)));
+
+TEST_F(Lifecycle, SuspendDuringTheFirstBringUpEndsItAndTheResumeChecksAgain)
+{
+    HoldConfiguredValues();
+    std::atomic<bool> suspended{false};
+    machine().clock().SetSleepHook([&](uint32_t ms) {
+        if (ms == 200 && !suspended) {
+            power().Send(PBT_APMSUSPEND);
+            suspended = true;
+        }
+    });
+    ASSERT_TRUE(service()->ServiceInit());
+    std::thread serviceMain([] { service()->ServiceRun(); });
+    while (!suspended || service()->m_taskQueue.Waiters() != 1) {
+        std::this_thread::yield();
+    }
+    EXPECT_THAT(Commands(), IsEmpty());
+    power().Send(PBT_APMRESUMEAUTOMATIC);
+    while (service()->m_taskQueue.Waiters() != 1 || service()->m_taskQueue.Count() != 0) {
+        std::this_thread::yield();
+    }
+    SignalStop();
+    serviceMain.join();
+    service()->ServiceDestroy();
+    EXPECT_THAT(Commands(), ElementsAre("at+vcfg=\"sarcfg\",\"LTE\",3\r\n", "at+vcfg=\"sarcfg\",\"GSM\"\r\n"));
+    // The two bring-ups' waits, then only the stop's 20 ms polls.
+    auto waits = Waits();
+    EXPECT_THAT(std::vector<uint32_t>(waits.begin(), waits.begin() + 2), ElementsAre(200, 200));
+    EXPECT_EQ(std::count(waits.begin(), waits.end(), 20u), static_cast<long>(waits.size()) - 2);
+    EXPECT_THAT(Logged({">>>>>>", "PBT_", "ServiceDestroy"}),
+                ElementsAre("i :   >>>>>> TASK_ID_DEFAULT", "i :   PBT_APMRESUMEAUTOMATIC", "i :   >>>>>> TASK_ID_DEFAULT",
+                            "i :   ServiceDestroy success"));
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever this project needs and the
-# machine lacks. Options: --fuzz also installs clang for the libFuzzer targets.
+# machine lacks. Options: --fuzz also installs clang for the libFuzzer targets;
+# --wine also installs Wine for scripts/wine-check.sh.
 set -euo pipefail
 
 packages=(
@@ -10,9 +11,13 @@ packages=(
   g++-mingw-w64-x86-64-posix  # the Windows cross build
   dpkg-dev                    # unpacks tinyxml2's source package for that build
 )
-if [ "${1:-}" = "--fuzz" ]; then
-  packages+=(clang libclang-rt-14-dev)
-fi
+for option in "$@"; do
+  case "$option" in
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    --wine) packages+=(wine64) ;;  # 64-bit only: HalvexService.exe is PE32+
+    *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,233 @@
+#!/usr/bin/env bash
+# Runs the Windows build's HalvexService.exe as a real service under Wine, in a
+# fresh Wine prefix of its own, and checks what it does: the console start,
+# the start by the service control manager, the log, the failed start (Wine
+# has no Mobile Broadband API) with its restart, and the "IsAll" switch.
+# Prints each check as it goes; exits non-zero on the first failure, with the
+# lines that show it.
+#
+# Usage: scripts/wine-check.sh [--exe PATH]
+#   --exe PATH  check this executable instead of the one the windows preset built
+# With WINE_CHECK_KEEP=1 the Wine prefix and the step files are kept for a look.
+#
+# Wine ends its services when the last ordinary process of its session exits,
+# so every Windows-side step runs inside one `wine cmd` session: a batch loop
+# that runs the numbered step files this script drops into C:\check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+exe=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --exe) exe="${2:?--exe needs a path}"; shift 2 ;;
+    *) echo "usage: $0 [--exe PATH]" >&2; exit 2 ;;
+  esac
+done
+if [ -z "$exe" ]; then
+  # The windows preset builds into build/windows.
+  exe="$(find build/windows -name HalvexService.exe -not -path '*/CMakeFiles/*' | head -n 1)"
+  [ -n "$exe" ] || { echo "wine-check: no HalvexService.exe under build/windows; run the windows build first" >&2; exit 1; }
+fi
+command -v wine >/dev/null || { echo "wine-check: wine is missing; run scripts/install-deps.sh --wine" >&2; exit 1; }
+
+readonly service='Varnick Halvex Service'
+readonly install_dir='C:\Program Files\Varnick Wireless Inc\Halvex Service'
+readonly logs_key='HKLM\SOFTWARE\Varnick Wireless Inc\Logs'
+
+work="$(mktemp -d /tmp/halvex-wine-check.XXXXXX)"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
+# No display, and no offer to install Wine's .NET and HTML engines.
+unset DISPLAY WAYLAND_DISPLAY
+export WINEDLLOVERRIDES="mscoree,mshtml="
+drive_c="$WINEPREFIX/drive_c"
+steps="$drive_c/check"
+session_pid=""
+
+say() { printf 'wine-check: %s\n' "$*"; }
+
+# Ends the session and every process of this prefix's Wine server, then
+# removes the prefix.
+finish() {
+  if [ -n "$session_pid" ]; then
+    touch "$steps/quit"
+    wineserver -k 2>/dev/null || true
+    wait "$session_pid" 2>/dev/null || true
+  fi
+  wineserver -w 2>/dev/null || true
+  if [ -n "${WINE_CHECK_KEEP:-}" ]; then
+    say "kept $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap finish EXIT
+
+# fail MESSAGE [FILE...]: reports the failure with the given files' contents.
+fail() {
+  printf 'wine-check: FAILED: %s\n' "$1" >&2
+  shift
+  local file
+  for file in "$@"; do
+    printf -- '--- %s\n' "${file#"$drive_c"/}" >&2
+    tr -d '\r' <"$file" | tail -n 40 >&2
+  done
+  exit 1
+}
+
+# wait_until SECONDS COMMAND...: true once COMMAND succeeds, false after SECONDS.
+wait_until() {
+  local limit="$1" i
+  shift
+  for ((i = 0; i < limit; i++)); do
+    "$@" && return 0
+    sleep 1
+  done
+  "$@"
+}
+
+# in_session LINE...: runs the batch lines as the next step of the Wine
+# session; leaves its output in $out and the last line's exit code
+# (%ERRORLEVEL%, written by the step itself: `call` does not pass it on) in $rc.
+step_number=0
+in_session() {
+  step_number=$((step_number + 1))
+  local base="$steps/$step_number"
+  printf '%s\r\n' '@echo off' "$@" "echo rc %ERRORLEVEL% >C:\\check\\$step_number.rc" >"$base.tmp"
+  mv "$base.tmp" "$base.bat"
+  if ! wait_until 120 test -s "$base.rc"; then
+    kill -0 "$session_pid" 2>/dev/null || fail "the Wine session ended early"
+    fail "no answer from the Wine session for: $*" "$base.out"
+  fi
+  out="$(tr -d '\r' <"$base.out")"
+  rc="$(tr -dc '0-9-' <"$base.rc")"
+}
+
+log_files() { find "$drive_c" -type f -name 'varnick_dpr_service_log_*.log' | sort; }
+has_log_file() { [ -n "$(log_files)" ]; }
+log_folders() { find "$drive_c" -type d -path '*/Varnick Wireless Inc/DPR Service'; }
+entry_lines() {
+  local files
+  mapfile -t files < <(log_files)
+  [ ${#files[@]} -gt 0 ] || { echo 0; return; }
+  cat "${files[@]}" | grep -c 'HalvexServiceMain Entry' || true
+}
+has_entry_lines() { [ "$(entry_lines)" -ge "$1" ]; }
+# Not to be called in a subshell: the steps are numbered in this shell.
+is_stopped() {
+  in_session "sc query \"$service\""
+  grep -Eq '^ *STATE *: *1 ' <<<"$out"
+}
+
+# The SMBIOS system version as Wine serves it: Wine builds its RSMB table from
+# /sys/class/dmi/id; like the service, fall back to the family when the
+# version is shorter than three characters.
+smbios_text() { [ -r "/sys/class/dmi/id/$1" ] && tr -d '\n' <"/sys/class/dmi/id/$1" || true; }
+system_version="$(smbios_text product_version)"
+[ ${#system_version} -ge 3 ] || system_version="$(smbios_text product_family)"
+xml_escape() { sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g' -e 's/"/\&quot;/g' <<<"$1"; }
+
+say "executable: $exe"
+say "Wine prefix: $WINEPREFIX ($(wine --version))"
+wine wineboot --init >/dev/null 2>&1
+wineserver -w
+mkdir -p "$steps"
+cat >"$steps/session.bat" <<'EOF'
+@echo off
+set n=1
+:next
+if exist C:\check\%n%.bat goto run
+if exist C:\check\quit exit /b 0
+ping -n 2 127.0.0.1 >nul
+goto next
+:run
+call C:\check\%n%.bat >C:\check\%n%.out 2>&1
+set /a n=n+1
+goto next
+EOF
+sed -i 's/$/\r/' "$steps/session.bat"
+wine cmd /c 'C:\check\session.bat' >"$work/session.log" 2>&1 &
+session_pid=$!
+
+installed="$drive_c/Program Files/Varnick Wireless Inc/Halvex Service"
+mkdir -p "$installed"
+cp "$exe" "$installed/HalvexService.exe"
+
+say "console start: the exit code is -1 and no log folder is created"
+in_session "\"$install_dir\\HalvexService.exe\""
+[ "$rc" = -1 ] || fail "console start exited with $rc, expected -1" "$steps/$step_number.out"
+[ -z "$(log_folders)" ] || fail "console start created $(log_folders)"
+
+say "install as \"$service\" with DPRConfig.xml for SMBIOS system version \"$system_version\" and IsAll=1"
+cat >"$installed/DPRConfig.xml" <<EOF
+<?xml version="1.0" encoding="utf-8"?>
+<config>
+  <project name="$(xml_escape "$system_version")">
+    <processor manufacturer="">
+      <module method="all band">
+        <dpr mode="LTE" maxpower="23" rowgrads="8" columngrads="4"/>
+      </module>
+    </processor>
+  </project>
+</config>
+EOF
+in_session "sc create \"$service\" binPath= \"$install_dir\\HalvexService.exe\" start= demand"
+[ "$rc" = 0 ] || fail "sc create failed ($rc)" "$steps/$step_number.out"
+in_session "reg add \"$logs_key\" /v IsAll /t REG_DWORD /d 1 /f"
+[ "$rc" = 0 ] || fail "reg add failed ($rc)" "$steps/$step_number.out"
+
+say "net start starts it"
+in_session "net start \"$service\""
+[ "$rc" = 0 ] || fail "net start failed ($rc)" "$steps/$step_number.out"
+wait_until 60 has_entry_lines 1 || fail "no log file with an entry line after net start: $(log_files)"
+first_log="$(log_files | head -n 1)"
+say "log file: ${first_log#"$drive_c"/}"
+wait_until 30 grep -q 'SERVICE STOPPED\.' "$first_log" || fail "the first run did not end" "$first_log"
+
+expect_line() {  # expect_line DESCRIPTION EXTENDED-REGEX
+  say "  log: $1"
+  grep -Eq "$2" "$first_log" || fail "the log has no line matching /$2/" "$first_log"
+}
+stamp='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} [0-9a-f]{8}'
+expect_line "entry line with the build time" \
+  "$stamp i :   HalvexServiceMain Entry\. Build time: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4}-[0-9]{2}:[0-9]{2}:[0-9]{2}"$'\r'
+expect_line "the configuration beside the executable was read" "$stamp i :   xml size = 1"$'\r'
+expect_line "no Mobile Broadband API under Wine" "$stamp i :   CoCreateInstance Mbn[A-Za-z]+ failed\. result = 0x80040154\."
+expect_line "the manager's Init failed" "$stamp e :   MbimManager init failed\. ret = -1"$'\r'
+expect_line "the start failed" "$stamp e :   Service Init Error\."$'\r'
+expect_line "the service reported stopped" "$stamp w :   SERVICE STOPPED\."$'\r'
+
+say "the restart request starts the service again"
+mapfile -t files < <(log_files)
+wait_until 60 has_entry_lines 2 || fail "no second start within 60 s" "${files[@]}"
+
+# Wine's sc has no `config` command to disable the service, so the loop is
+# ended by moving the executable aside: the restart's pending `net start`
+# then fails, and the service stays installed as the last run left it.
+stop_restarts() {
+  mv "$installed/HalvexService.exe" "$installed/HalvexService.exe.off"
+  wait_until 60 is_stopped || fail "the service did not end up stopped" "$steps/$step_number.out"
+  local lines
+  lines="$(entry_lines)"
+  sleep 5
+  is_stopped || fail "the service started again after the restart loop was ended" "$steps/$step_number.out"
+  [ "$(entry_lines)" = "$lines" ] || fail "the service started again after the restart loop was ended"
+  grep -q 'WIN32_EXIT_CODE *: *0 ' <<<"$out" || fail "the stopped service carries an exit code" "$steps/$step_number.out"
+}
+say "end the restart loop (the executable moved aside): the service stays stopped, exit code 0"
+stop_restarts
+say "  $(entry_lines) starts logged in $(log_files | wc -l) log file(s)"
+
+say "with IsAll=0 a start writes no log line"
+find "$drive_c" -type f -name 'varnick_dpr_service_log_*.log' -delete
+mv "$installed/HalvexService.exe.off" "$installed/HalvexService.exe"
+in_session "reg add \"$logs_key\" /v IsAll /t REG_DWORD /d 0 /f" "net start \"$service\""
+[ "$rc" = 0 ] || fail "net start failed ($rc)" "$steps/$step_number.out"
+wait_until 60 has_log_file || fail "the start with IsAll=0 did not run (no log file created)"
+stop_restarts
+mapfile -t files < <(log_files)
+for file in "${files[@]}"; do
+  [ ! -s "$file" ] || fail "a start with IsAll=0 wrote to ${file#"$drive_c"/}" "$file"
+done
+say "  $(log_files | wc -l) log file(s) created, all empty"
+
+say "all checks passed"

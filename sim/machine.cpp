@@ -35,6 +35,7 @@ void Machine::Reset()
     m_firmware.Reset();
     m_network.Reset();
     m_power.Reset();
+    m_services.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

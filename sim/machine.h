@@ -20,6 +20,7 @@
 #include "sim/file_system.h"
 #include "sim/network.h"
 #include "sim/power.h"
+#include "sim/service_control.h"
 
 namespace sim {
 
@@ -95,6 +96,7 @@ public:
     Firmware& firmware() { return m_firmware; }
     Network& network() { return m_network; }
     Power& power() { return m_power; }
+    ServiceControl& services() { return m_services; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -114,6 +116,7 @@ private:
     Firmware m_firmware;
     Network m_network{m_registry, m_mbn};
     Power m_power;
+    ServiceControl m_services{m_clock};
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

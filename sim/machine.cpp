@@ -36,6 +36,7 @@ void Machine::Reset()
     m_network.Reset();
     m_power.Reset();
     m_threads.Reset();
+    m_services.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

@@ -191,16 +191,10 @@ std::array<uint8_t, 16> ReadUuid(const Element& e)
             digits += c;
         }
     }
-    std::array<uint8_t, 16> uuid{};
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (!std::isxdigit(static_cast<unsigned char>(digits[i]))) {
-            digits.clear();
-            break;
-        }
-    }
-    if (digits.size() != 32) {
+    if (digits.size() != 32 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         e.Fail("bad uuid \"" + e.Text("uuid") + "\" on <laptop>: 32 hexadecimal digits expected");
     }
+    std::array<uint8_t, 16> uuid{};
     for (size_t i = 0; i < uuid.size(); ++i) {
         uuid[i] = static_cast<uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
     }
@@ -544,7 +538,7 @@ Scenario ReadScenario(const XMLElement& root, const std::string& fileName)
     std::vector<std::string> seen;
     for (const XMLElement* child : e.Children()) {
         const std::string name = child->Name();
-        if (name != "adapter" && name != "fault") {
+        if (name != "adapter") {
             for (const std::string& earlier : seen) {
                 if (earlier == name) {
                     throw ParseError{child->GetLineNum(), "second <" + name + "> in <scenario>"};

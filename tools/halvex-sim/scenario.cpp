@@ -266,7 +266,7 @@ std::string ReadDprConfig(const XMLElement& xml, const std::string& scenarioPath
     }
     if (e.Has("file")) {
         if (!content.empty()) {
-            e.Fail("<dprconfig> with \"file\" has no content");
+            e.Fail("<dprconfig> has both \"file\" and content");
         }
         const std::string file = e.Text("file");
         const std::string path = !file.empty() && file[0] == '/' ? file : DirectoryOf(scenarioPath) + file;
@@ -276,11 +276,12 @@ std::string ReadDprConfig(const XMLElement& xml, const std::string& scenarioPath
         }
         return *bytes;
     }
-    if (content.size() != 1 || !(content[0]->ToElement() || content[0]->ToText()->CData())) {
+    const tinyxml2::XMLText* cdata = content.size() == 1 ? content[0]->ToText() : nullptr;
+    if (content.size() != 1 || !(content[0]->ToElement() || (cdata && cdata->CData()))) {
         e.Fail("<dprconfig> holds one element or one CDATA section");
     }
-    if (content[0]->ToText()) {
-        return content[0]->Value();
+    if (cdata) {
+        return cdata->Value();
     }
     tinyxml2::XMLPrinter printer;
     content[0]->Accept(&printer);
@@ -291,9 +292,9 @@ Modem ReadModem(const XMLElement& xml)
 {
     Element e(xml, {"interface", "vid", "pid", "state", "ipv4", "latency-ms", "away-ms"});
     Modem modem;
-    modem.interfaceId = e.Text("interface", modem.interfaceId);
-    modem.vendorId = e.Text("vid", modem.vendorId);
-    modem.productId = e.Text("pid", modem.productId);
+    modem.interfaceId = e.Text("interface");
+    modem.vendorId = e.Text("vid");
+    modem.productId = e.Text("pid");
     modem.state = e.Choice("state", kModemStates, modem.state);
     modem.ipv4 = e.Choice("ipv4", kYesNo, modem.ipv4);
     modem.latencyMs = e.Unsigned("latency-ms", modem.latencyMs);

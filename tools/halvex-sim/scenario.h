@@ -42,10 +42,11 @@ struct LoggingSwitch {
 
 enum class OperStatus { Up, Down, Dormant };
 
+// Empty texts stand for the simulated modem's own defaults.
 struct Modem {
-    std::string interfaceId = "{3F2A6C1E-8B4D-4E7A-9D15-6C0B2E9A7F41}";
-    std::string vendorId = "4B6E";
-    std::string productId = "0E82";
+    std::string interfaceId;
+    std::string vendorId;
+    std::string productId;
     OperStatus state = OperStatus::Up;
     bool ipv4 = true;
     uint32_t latencyMs = 0;  // answer time per command

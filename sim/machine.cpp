@@ -35,6 +35,8 @@ void Machine::Reset()
     m_firmware.Reset();
     m_network.Reset();
     m_power.Reset();
+    m_threads.Reset();
+    m_services.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

@@ -20,6 +20,8 @@
 #include "sim/file_system.h"
 #include "sim/network.h"
 #include "sim/power.h"
+#include "sim/service_control.h"
+#include "sim/threads.h"
 
 namespace sim {
 
@@ -95,6 +97,8 @@ public:
     Firmware& firmware() { return m_firmware; }
     Network& network() { return m_network; }
     Power& power() { return m_power; }
+    Threads& threads() { return m_threads; }
+    ServiceControl& services() { return m_services; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -114,6 +118,8 @@ private:
     Firmware m_firmware;
     Network m_network{m_registry, m_mbn};
     Power m_power;
+    Threads m_threads;
+    ServiceControl m_services{m_clock};
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

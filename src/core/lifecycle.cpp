@@ -8,6 +8,13 @@
 
 namespace {
 
+const char* const kInit = "CHalvexService::ServiceInit";
+const char* const kRun = "CHalvexService::ServiceRun";
+const char* const kDestroy = "CHalvexService::ServiceDestroy";
+const char* const kRegister = "CHalvexService::RegisterPowerEvent";
+const char* const kDeregister = "CHalvexService::DeregisterPowerEvent";
+const char* const kPowerChanged = "CHalvexService::PowerChanged";
+
 // The suspend/resume registration; g_hPowerNotify is null while not registered.
 DEVICE_NOTIFY_SUBSCRIBE_PARAMETERS g_powerNotifyParams = {};
 HPOWERNOTIFY g_hPowerNotify = nullptr;
@@ -24,18 +31,18 @@ HPOWERNOTIFY RegisterForPowerChanges(CHalvexService* service)
 bool CHalvexService::ServiceInit()
 {
     if (m_bServiceInited) {
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "Service has been inited already.");
+        LogHelper::Log(LOG_LEVEL_INFO, kInit, "Service has been inited already.");
         return false;
     }
     const int result = CVarnickMbimManager::GetInstance()->Init();
     if (result != 0) {
-        LogHelper::Log(LOG_LEVEL_ERROR, __FUNCTION__, "MbimManager init failed. ret = %d", result);
+        LogHelper::Log(LOG_LEVEL_ERROR, kInit, "MbimManager init failed. ret = %d", result);
         return false;
     }
     g_hPowerNotify = RegisterForPowerChanges(this);
     if (g_hPowerNotify == nullptr) {
         // The service runs on without suspend/resume handling.
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "RegisterSuspendResumeNotification error = 0x%08x",
+        LogHelper::Log(LOG_LEVEL_INFO, kInit, "RegisterSuspendResumeNotification error = 0x%08x",
                        static_cast<unsigned>(GetLastError()));
     }
     m_bServiceInited = true;
@@ -45,7 +52,7 @@ bool CHalvexService::ServiceInit()
 void CHalvexService::ServiceRun()
 {
     if (!ServiceTaskQueueStart()) {
-        LogHelper::Log(LOG_LEVEL_ERROR, __FUNCTION__, "service task queue failed to start.");
+        LogHelper::Log(LOG_LEVEL_ERROR, kRun, "service task queue failed to start.");
         return;
     }
     // The event stays set from the handler's signal on, so an early stop ends this at once.
@@ -67,7 +74,7 @@ void CHalvexService::ServiceDestroy()
     m_bServiceInited = false;
     m_bATServiceOpened = false;
     m_bPowerEventRegistered = false;
-    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "ServiceDestroy success");
+    LogHelper::Log(LOG_LEVEL_INFO, kDestroy, "ServiceDestroy success");
 }
 
 void CHalvexService::RegisterPowerEvent()
@@ -78,7 +85,7 @@ void CHalvexService::RegisterPowerEvent()
         return;
     }
     g_hPowerNotify = RegisterForPowerChanges(this);
-    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__,
+    LogHelper::Log(LOG_LEVEL_INFO, kRegister,
                    g_hPowerNotify != nullptr ? "RegisterSuspendResumeNotification returned success"
                                              : "RegisterSuspendResumeNotification returned error");
 }
@@ -89,10 +96,10 @@ void CHalvexService::DeregisterPowerEvent()
         return;
     }
     if (UnregisterSuspendResumeNotification(g_hPowerNotify)) {
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "UnregisterSuspendResumeNotification success");
+        LogHelper::Log(LOG_LEVEL_INFO, kDeregister, "UnregisterSuspendResumeNotification success");
         g_hPowerNotify = nullptr;
     } else {
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "UnregisterSuspendResumeNotification failed error: 0x%08x",
+        LogHelper::Log(LOG_LEVEL_INFO, kDeregister, "UnregisterSuspendResumeNotification failed error: 0x%08x",
                        static_cast<unsigned>(GetLastError()));
     }
 }
@@ -102,7 +109,7 @@ ULONG CALLBACK CHalvexService::PowerChanged(PVOID, ULONG type, PVOID)
     CHalvexService* service = GetInstance();
     char line[256] = {};
     snprintf(line, sizeof(line), "PowerChanged: Event Type : %d", static_cast<int>(type));
-    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "%s", line);
+    LogHelper::Log(LOG_LEVEL_INFO, kPowerChanged, "%s", line);
     switch (type) {
     case PBT_APMSUSPEND:
         // The registration stays in place: the resume events must still reach us.
@@ -110,7 +117,7 @@ ULONG CALLBACK CHalvexService::PowerChanged(PVOID, ULONG type, PVOID)
         service->m_bSuspended = true;
         break;
     case PBT_APMRESUMESUSPEND:
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "PBT_APMRESUMESUSPEND");
+        LogHelper::Log(LOG_LEVEL_INFO, kPowerChanged, "PBT_APMRESUMESUSPEND");
         if (!service->m_bPowerEventRegistered) {
             service->RegisterPowerEvent();
         }
@@ -118,7 +125,7 @@ ULONG CALLBACK CHalvexService::PowerChanged(PVOID, ULONG type, PVOID)
         service->m_bPowerEventRegistered = true;
         break;
     case PBT_APMRESUMEAUTOMATIC:
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "PBT_APMRESUMEAUTOMATIC");
+        LogHelper::Log(LOG_LEVEL_INFO, kPowerChanged, "PBT_APMRESUMEAUTOMATIC");
         if (!service->m_bPowerEventRegistered) {
             service->RegisterPowerEvent();
         }

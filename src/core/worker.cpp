@@ -7,6 +7,10 @@
 
 namespace {
 
+const char* const kStart = "CHalvexService::ServiceTaskQueueStart";
+const char* const kThread = "CHalvexService::ServiceTaskQueueThread";
+const char* const kStop = "CHalvexService::ServiceTaskQueueStop";
+
 constexpr DWORD kStopPollMs = 20;
 
 }  // namespace
@@ -14,7 +18,7 @@ constexpr DWORD kStopPollMs = 20;
 bool CHalvexService::ServiceTaskQueueStart()
 {
     if (!m_bTaskThreadRunning.TrySet()) {
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "task thread has already run.");
+        LogHelper::Log(LOG_LEVEL_INFO, kStart, "task thread has already run.");
         return false;
     }
     m_taskQueue.Reset();
@@ -22,7 +26,7 @@ bool CHalvexService::ServiceTaskQueueStart()
         m_taskThread = std::thread(&CHalvexService::ServiceTaskQueueThread, this);
     } catch (const std::system_error& error) {
         // Out of threads: report a failed start and leave the process running.
-        LogHelper::Log(LOG_LEVEL_ERROR, __FUNCTION__, "create task thread failed: %s", error.what());
+        LogHelper::Log(LOG_LEVEL_ERROR, kStart, "create task thread failed: %s", error.what());
         m_bTaskThreadRunning = false;
         return false;
     }
@@ -33,23 +37,23 @@ bool CHalvexService::ServiceTaskQueueStart()
 
 void CHalvexService::ServiceTaskQueueThread()
 {
-    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "start service task thread.");
+    LogHelper::Log(LOG_LEVEL_INFO, kThread, "start service task thread.");
     std::shared_ptr<TaskDataInfo> task;
     for (;;) {
-        LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "Wait for task from work queue...");
+        LogHelper::Log(LOG_LEVEL_INFO, kThread, "Wait for task from work queue...");
         if (!m_taskQueue.Pop(task)) {
-            LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "fail to get msg from task thread. ");
+            LogHelper::Log(LOG_LEVEL_INFO, kThread, "fail to get msg from task thread. ");
             break;
         }
         if (task->IsStopMarker()) {
-            LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "get null data from task thread");
+            LogHelper::Log(LOG_LEVEL_INFO, kThread, "get null data from task thread");
             break;
         }
         if (task->Id() == TASK_ID_SUPRISE_REMOVE) {
-            LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, ">>>>>> TASK_ID_SUPRISE_REMOVE");
+            LogHelper::Log(LOG_LEVEL_INFO, kThread, ">>>>>> TASK_ID_SUPRISE_REMOVE");
             CVarnickMbimManager::GetInstance()->CloseDeviceServices();
         } else {
-            LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, ">>>>>> TASK_ID_DEFAULT");
+            LogHelper::Log(LOG_LEVEL_INFO, kThread, ">>>>>> TASK_ID_DEFAULT");
             if (dealDefaultTask()) {
                 // The modem reboots: whatever was posted meanwhile is stale.
                 m_taskQueue.Clear();
@@ -60,7 +64,7 @@ void CHalvexService::ServiceTaskQueueThread()
             return;
         }
     }
-    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "service task thread end.");
+    LogHelper::Log(LOG_LEVEL_INFO, kThread, "service task thread end.");
     m_bTaskThreadRunning = false;
 }
 
@@ -68,11 +72,11 @@ void CHalvexService::ServiceTaskQueueStop()
 {
     m_taskQueue.Push(std::make_shared<TaskDataInfo>(), true);
     m_taskQueue.Close();
-    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "wait for task thread end.");
+    LogHelper::Log(LOG_LEVEL_INFO, kStop, "wait for task thread end.");
     while (m_bTaskThreadRunning) {
         Sleep(kStopPollMs);
     }
-    LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "task thread has been stopped successfully.");
+    LogHelper::Log(LOG_LEVEL_INFO, kStop, "task thread has been stopped successfully.");
     if (m_taskThread.joinable()) {
         m_taskQueue.Close();
         m_taskThread.join();

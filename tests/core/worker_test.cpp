@@ -73,6 +73,22 @@ TEST_F(Worker, StopWithoutStartThenOnlyOneStartAndAnIdleStop)
                                    "i :   task thread has been stopped successfully."));
 }
 
+TEST_F(Worker, AThreadTheSystemRefusesFailsTheStartWithoutEndingTheProcess)
+{
+    HoldConfiguredValues();
+    machine().threads().RefuseNext(1);
+    EXPECT_FALSE(service()->ServiceTaskQueueStart());
+    EXPECT_FALSE(service()->m_bTaskThreadRunning);
+    EXPECT_EQ(modem().BootCount(), 1u);  // no bring-up ran
+    ASSERT_TRUE(service()->ServiceTaskQueueStart());  // granted again: the start goes on as usual
+    AwaitIdle();
+    service()->ServiceTaskQueueStop();
+    const auto lines = Logged({"create task thread failed", ">>>>>>"});
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("e :   create task thread failed: ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], "i :   >>>>>> TASK_ID_DEFAULT");
+}
+
 enum class Flag { None, Removed, Suspended };
 class StopDuringABringUp : public Worker, public ::testing::WithParamInterface<Flag> {};
 

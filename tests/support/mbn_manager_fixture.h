@@ -19,6 +19,10 @@ class MbnTest : public MachineTest {
 protected:
     void SetUp() override
     {
+        // The manager and the service object live as long as the process: a second
+        // case in one process would start from the first one's state (and could wait forever).
+        static int casesInThisProcess = 0;
+        ASSERT_EQ(++casesInThisProcess, 1) << "run one case per process, as ctest does";
         MachineTest::SetUp();
         LogHelper::Init();
     }

@@ -13,3 +13,5 @@
 #endif
 #include "win32/firmware.h"
 #include "win32/power.h"
+#include "win32/service.h"
+#include "win32/pending_exception_filter.h"

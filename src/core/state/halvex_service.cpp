@@ -2,9 +2,9 @@
 
 namespace {
 
-// Created by the service main thread before any other thread can reach it;
-// the plain pointer is the fast path of every later call.
-std::shared_ptr<CHalvexService> g_serviceOwner;
+// Created by the service main thread before any other thread can reach it and
+// never destroyed: threads of the service may still reach it while the
+// process ends.
 CHalvexService* g_service = nullptr;
 
 }  // namespace
@@ -12,8 +12,7 @@ CHalvexService* g_service = nullptr;
 CHalvexService* CHalvexService::GetInstance()
 {
     if (g_service == nullptr) {
-        g_serviceOwner.reset(new CHalvexService());
-        g_service = g_serviceOwner.get();
+        g_service = new CHalvexService();
     }
     return g_service;
 }
@@ -22,14 +21,6 @@ CHalvexService::CHalvexService()
 {
     m_hStopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     InitializeCriticalSectionAndSpinCount(&m_csStopEvent, 4000);
-}
-
-CHalvexService::~CHalvexService()
-{
-    DeleteCriticalSection(&m_csStopEvent);
-    if (m_hStopEvent != nullptr) {
-        CloseHandle(m_hStopEvent);
-    }
 }
 
 void CHalvexService::ServiceTaskQueuePush(TaskId id)

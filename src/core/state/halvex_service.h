@@ -42,7 +42,8 @@ private:
 class CHalvexService {
 public:
     static CHalvexService* GetInstance();
-    ~CHalvexService();
+    // Lives until the process ends.
+    ~CHalvexService() = delete;
     CHalvexService(const CHalvexService&) = delete;
     CHalvexService& operator=(const CHalvexService&) = delete;
 

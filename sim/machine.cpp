@@ -35,6 +35,9 @@ void Machine::Reset()
     m_firmware.Reset();
     m_network.Reset();
     m_power.Reset();
+    m_serviceDatabase.Reset();
+    m_shell.Reset();
+    m_crash.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

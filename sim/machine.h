@@ -15,11 +15,14 @@
 
 #include "sim/clock.h"
 #include "sim/com_runtime.h"
+#include "sim/crash.h"
 #include "sim/mbn_sim.h"
 #include "sim/firmware.h"
 #include "sim/file_system.h"
 #include "sim/network.h"
 #include "sim/power.h"
+#include "sim/service_database.h"
+#include "sim/shell.h"
 
 namespace sim {
 
@@ -95,6 +98,9 @@ public:
     Firmware& firmware() { return m_firmware; }
     Network& network() { return m_network; }
     Power& power() { return m_power; }
+    ServiceDatabase& serviceDatabase() { return m_serviceDatabase; }
+    Shell& shell() { return m_shell; }
+    Crash& crash() { return m_crash; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -114,6 +120,9 @@ private:
     Firmware m_firmware;
     Network m_network{m_registry, m_mbn};
     Power m_power;
+    ServiceDatabase m_serviceDatabase;
+    Shell m_shell{m_fileSystem};
+    Crash m_crash;
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

@@ -13,3 +13,5 @@
 #endif
 #include "win32/firmware.h"
 #include "win32/power.h"
+#include "win32/service_manager.h"
+#include "win32/exceptions.h"

@@ -88,7 +88,8 @@ public:
     static Machine& Get();
 
     // Back to a fresh laptop: empty registry, default environment, a new empty
-    // file-system root, the default executable path, the real clock.
+    // file-system root, the default executable path, the real clock, no service
+    // started.
     void Reset();
 
     Registry& registry() { return m_registry; }

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <regex>
 #include <thread>
@@ -26,7 +25,8 @@ constexpr const char* kTaskkill =
 constexpr int kFatalAppExitStatus = 21;
 const std::string kGuidDumpName = "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.dmp";
 
-void WriteThroughNull()
+// Real faults, not the undefined-behaviour checker's reports of them.
+__attribute__((no_sanitize("undefined"))) void WriteThroughNull()
 {
     static volatile int* volatile nowhere = nullptr;
     *nowhere = 7;
@@ -37,6 +37,14 @@ __attribute__((no_sanitize("undefined"))) void DivideByZero()
     static volatile int dividend = 7;
     static volatile int zero = 0;
     dividend = dividend / zero;
+}
+
+// Recurses until the stack runs into its guard page.
+__attribute__((noinline)) int Recurse(int depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    return depth < 0 ? 0 : Recurse(depth + 1) + frame[0];
 }
 
 // Installs the handler as the service's entry does, then faults on a thread
@@ -125,6 +133,19 @@ TEST_F(CrashHandler, AccessViolationRecordsAWriteToItsAddress)
     auto dumps = Dumps();
     ASSERT_EQ(dumps.size(), 1u);
     EXPECT_THAT(ReadDump(dumps[0]).parameters, ElementsAre(1u, 0u));
+}
+
+TEST_F(CrashHandler, AStackOverflowOnTheThreadThatInstalledTheFilterReachesIt)
+{
+    EXPECT_EXIT(
+        {
+            SetUnhandledExceptionFilter(UnhandledExceptionHandler);
+            Recurse(0);
+        },
+        ::testing::ExitedWithCode(kFatalAppExitStatus), "Fatal Error");
+    auto dumps = Dumps();
+    ASSERT_EQ(dumps.size(), 1u);
+    EXPECT_EQ(ReadDump(dumps[0]).code, EXCEPTION_STACK_OVERFLOW);
 }
 
 TEST_F(CrashHandler, ADumpOfTheSameNameIsOverwritten)

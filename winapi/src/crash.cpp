@@ -127,11 +127,14 @@ void RouteFatalSignals()
 }
 
 // A stack of its own for the filter on the calling thread, so that a stack
-// overflow on this thread still reaches it. Kept until the process ends.
+// overflow on this thread still reaches it. Kept until the process ends. A
+// stack set already (the sanitizers give each thread one, and free it
+// themselves) is kept.
 void UseAlternateStack()
 {
     static thread_local bool installed = false;
-    if (installed) {
+    stack_t current = {};
+    if (installed || (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0)) {
         return;
     }
     static std::mutex stacksMutex;

@@ -276,7 +276,6 @@ bool SharingAllows(const FileHandle& held, DWORD access, DWORD share)
 FileHandle::FileHandle(int fd_, std::string hostPath_, DWORD access_, DWORD share_)
     : fd(fd_), hostPath(std::move(hostPath_)), access(access_), share(share_)
 {
-    OpenFiles().push_back(this);  // under g_openFilesMutex, held by CreateFileW
 }
 
 FileHandle::~FileHandle()
@@ -339,5 +338,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     SetLastError(existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS)
                      ? ERROR_ALREADY_EXISTS
                      : ERROR_SUCCESS);
-    return new FileHandle(fd, host, desiredAccess, shareMode);
+    auto* handle = new FileHandle(fd, host, desiredAccess, shareMode);
+    winapi_impl::OpenFiles().push_back(handle);
+    return handle;
 }

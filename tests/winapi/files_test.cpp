@@ -2,6 +2,7 @@
 
 #include <halvex_native_path.h>
 #include <windows.h>
+#include <dbghelp.h>
 
 #include <fstream>
 #include <string>
@@ -72,6 +73,32 @@ TEST_F(Files, NamesAreFoundWithoutCaseAtEveryLevelAndNewNamesKeepTheirCase)
     EXPECT_TRUE(CreateDirectoryA("d:\\TOOLS\\Sub", nullptr));
     EXPECT_EQ(fs.List("C:\\ProgramData\\Varnick Wireless Inc"), (std::vector<std::string>{"DPR Service", "New Folder"}));
     EXPECT_EQ(fs.List("D:\\Tools"), (std::vector<std::string>{"Sub", "b.txt"}));
+}
+
+TEST_F(Files, CreateFileWHonoursSharingAndTheDumpWriterNeedsWriteAccess)
+{
+    auto& fs = machine().fileSystem();
+    fs.WriteFile("C:\\Dumps\\a.dmp", "old content");
+    HANDLE writer = CreateFileW(L"c:\\dumps\\A.DMP", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(fs.ReadFile("C:\\Dumps\\a.dmp"), "");
+    EXPECT_EQ(CreateFileW(L"C:\\Dumps\\a.dmp", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(CloseHandle(writer));
+
+    HANDLE reader = CreateFileW(L"C:\\Dumps\\a.dmp", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), reader, MiniDumpNormal, nullptr,
+                                   nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_ACCESSDENIED));
+    EXPECT_TRUE(CloseHandle(reader));
+
+    EXPECT_EQ(CreateFileW(L"C:\\Missing\\a.dmp", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 class WindowsPaths : public MachineTest, public testing::WithParamInterface<std::pair<const char*, const char*>> {};

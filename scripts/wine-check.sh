@@ -170,7 +170,7 @@ in_session "\"$install_dir\\HalvexService.exe\""
 [ "$rc" = -1 ] || fail "console start exited with $rc, expected -1" "$steps/$step_number.out"
 [ -z "$(log_folders)" ] || fail "console start created $(log_folders)"
 
-say "install as \"$service\" with DPRConfig.xml for SMBIOS system version \"$system_version\" and IsAll=1"
+say "install with DPRConfig.xml for SMBIOS system version \"$system_version\" and IsAll=1"
 cat >"$installed/DPRConfig.xml" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <config>

@@ -150,6 +150,10 @@ TEST_F(Host, ControlsWaitForTheRunningReportAndAFailedInitGoesStraightToStopped)
                                                   "[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4}-[0-9]{2}:[0-9]{2}:[0-9]{2}"));
     EXPECT_THAT(std::vector<std::string>(lines.begin() + 1, lines.end()),
                 ElementsAre("e :   Service Init Error.", "i :   ServiceDestroy success", "w :   SERVICE STOPPED."));
+    // The stopped service has no process: the restart only starts it again.
+    const auto launches = machine().shell().Launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].parameters, "/c net start \"Varnick Halvex Service\"");
 }
 
 TEST_F(Host, ServiceStartsChecksTheModemKeepsWorkingWhilePausedAndStops)

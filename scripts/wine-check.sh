@@ -48,11 +48,8 @@ say() { printf 'wine-check: %s\n' "$*"; }
 # Ends the session and every process of this prefix's Wine server, then
 # removes the prefix.
 finish() {
-  if [ -n "$session_pid" ]; then
-    touch "$steps/quit"
-    wineserver -k 2>/dev/null || true
-    wait "$session_pid" 2>/dev/null || true
-  fi
+  wineserver -k 2>/dev/null || true
+  [ -z "$session_pid" ] || wait "$session_pid" 2>/dev/null || true
   wineserver -w 2>/dev/null || true
   if [ -n "${WINE_CHECK_KEEP:-}" ]; then
     say "kept $work"
@@ -89,15 +86,14 @@ wait_until() {
 # session; leaves its output in $out and the last line's exit code
 # (%ERRORLEVEL%, written by the step itself: `call` does not pass it on) in $rc.
 step_number=0
+step_ended() { [ -s "$1" ] || ! kill -0 "$session_pid" 2>/dev/null; }
 in_session() {
   step_number=$((step_number + 1))
   local base="$steps/$step_number"
   printf '%s\r\n' '@echo off' "$@" "echo rc %ERRORLEVEL% >C:\\check\\$step_number.rc" >"$base.tmp"
   mv "$base.tmp" "$base.bat"
-  if ! wait_until 120 test -s "$base.rc"; then
-    kill -0 "$session_pid" 2>/dev/null || fail "the Wine session ended early"
-    fail "no answer from the Wine session for: $*" "$base.out"
-  fi
+  wait_until 120 step_ended "$base.rc" || fail "no answer from the Wine session for: $*" "$base.out"
+  [ -s "$base.rc" ] || fail "the Wine session ended early" "$work/session.log"
   out="$(tr -d '\r' <"$base.out")"
   rc="$(tr -dc '0-9-' <"$base.rc")"
 }
@@ -149,7 +145,6 @@ cat >"$steps/session.bat" <<'EOF'
 set n=1
 :next
 if exist C:\check\%n%.bat goto run
-if exist C:\check\quit exit /b 0
 ping -n 2 127.0.0.1 >nul
 goto next
 :run

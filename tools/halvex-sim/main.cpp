@@ -1,0 +1,270 @@
+// halvex-sim: runs the service on a simulated laptop described by a scenario
+// and reports what it did. Each service process runs in a child process; the
+// laptop's durable state lives in the run's folder, outside them.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "journal.h"
+#include "laptop_analysis.h"
+#include "logging/log_helper.h"
+#include "report.h"
+#include "service_process.h"
+#include "sim/firmware.h"
+#include "sim/machine.h"
+
+namespace halvex_sim {
+extern const char* const kDefaultScenario;  // examples/scenarios/default.xml, embedded at build time
+}
+
+namespace {
+
+using namespace halvex_sim;
+
+constexpr int kExitPassed = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUnusable = 2;
+
+struct Options {
+    std::string scenarioPath;
+    std::string jsonPath;
+    bool instant = false;
+    double speed = 0;
+    bool hostSmbios = false;
+    bool quiet = false;
+};
+
+// The first step the scenario has that this simulator cannot play, as "file:line: problem".
+std::string Unplayable(const Scenario& scenario, const std::string& file)
+{
+    for (const Step& step : scenario.timeline) {
+        std::string problem;
+        if (step.kind == Step::Kind::Fault) {
+            problem = UnsupportedFault(step.fault);
+        } else if (step.kind == Step::Kind::Crash) {
+            problem = "this simulator cannot crash the service yet";
+        }
+        if (!problem.empty()) {
+            return file + ":" + std::to_string(step.line) + ": " + problem;
+        }
+    }
+    return "";
+}
+
+std::string MakeRunFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/halvex-sim-run-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create the run's folder under " + pattern);
+    }
+    return pattern;
+}
+
+// Where the last service process stopped in the timeline, read from its journal records.
+struct ProcessOutcome {
+    size_t nextStep = 0;
+    bool restartRequested = false;
+};
+
+ProcessOutcome Outcome(const std::vector<JournalRecord>& records, size_t firstStep, bool diedInStep)
+{
+    auto last = std::find_if(records.rbegin(), records.rend(), [](const JournalRecord& r) { return r.kind == "process"; });
+    ProcessOutcome outcome;
+    outcome.nextStep = firstStep;
+    for (auto it = records.rbegin(); it != last; ++it) {
+        if (it->kind == "done" || (diedInStep && it->kind == "begin")) {
+            outcome.nextStep = std::max(outcome.nextStep, std::stoul(it->Field(0)) + 1);
+        } else if (it->kind == "restart") {
+            outcome.restartRequested = true;
+        }
+    }
+    return outcome;
+}
+
+// Runs the timeline's service processes one after another; the problems of the run itself.
+std::vector<std::string> RunProcesses(ProcessPlan plan)
+{
+    const Scenario& scenario = *plan.scenario;
+    std::vector<std::string> problems;
+    uint32_t restarts = 0;
+    for (;;) {
+        std::fflush(stdout);
+        const pid_t child = fork();
+        if (child < 0) {
+            throw std::runtime_error("cannot start a service process");
+        }
+        if (child == 0) {
+            int code = 70;
+            try {
+                code = RunServiceProcess(plan);
+            } catch (const std::exception& error) {
+                std::cerr << "halvex-sim: service process: " << error.what() << "\n";
+            }
+            std::fflush(stdout);
+            std::exit(code);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        const bool ended = WIFEXITED(status);
+        if (!ended) {
+            JournalWriter(JournalPath(plan.runFolder))
+                .Append("problem", {"a service process ended by signal " + std::to_string(WTERMSIG(status))});
+        }
+        const ProcessOutcome outcome = Outcome(ReadJournal(JournalPath(plan.runFolder)), plan.firstStep, !ended);
+        if (outcome.restartRequested) {
+            if (++restarts > scenario.restartLimit) {
+                problems.push_back("the service kept restarting: restart limit " +
+                                   std::to_string(scenario.restartLimit) + " reached");
+                break;
+            }
+            plan.firstStep = outcome.nextStep;
+            plan.startAtOnce = true;
+            continue;
+        }
+        const bool nextIsStart = outcome.nextStep < scenario.timeline.size() &&
+                                 scenario.timeline[outcome.nextStep].kind == Step::Kind::Start;
+        if (!nextIsStart || (outcome.nextStep == plan.firstStep && !plan.startAtOnce)) {
+            break;
+        }
+        plan.firstStep = outcome.nextStep;
+        plan.startAtOnce = false;
+    }
+    return problems;
+}
+
+void ReadLogs(const std::string& runFolder, RunResult& result)
+{
+    auto& files = sim::Machine::Get().fileSystem();
+    files.Adopt(runFolder);
+    const std::string folder = files.HostPath(LogHelper::LogFolder());
+    std::error_code error;
+    if (folder.empty() || !std::filesystem::is_directory(folder, error)) {
+        return;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            result.logFiles.push_back(entry.path().string());
+        }
+    }
+    std::sort(result.logFiles.begin(), result.logFiles.end());
+    for (const std::string& path : result.logFiles) {
+        std::ifstream in(path);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            result.logLines.push_back(line);
+        }
+    }
+}
+
+int Run(const Options& options)
+{
+    const std::string file = options.scenarioPath.empty() ? "default.xml (built in)" : options.scenarioPath;
+    const ScenarioResult loaded = options.scenarioPath.empty() ? ParseScenario(kDefaultScenario, file)
+                                                               : LoadScenario(options.scenarioPath);
+    if (!loaded.scenario) {
+        std::cerr << loaded.error << "\n";
+        return kExitUnusable;
+    }
+    const Scenario& scenario = *loaded.scenario;
+    if (const std::string problem = Unplayable(scenario, file); !problem.empty()) {
+        std::cerr << problem << "\n";
+        return kExitUnusable;
+    }
+
+    ProcessPlan plan;
+    plan.scenario = &scenario;
+    plan.quiet = options.quiet;
+    if (options.instant) {
+        plan.time.mode = sim::Clock::Mode::Instant;
+    } else if (options.speed > 0) {
+        plan.time.mode = sim::Clock::Mode::Scaled;
+        plan.time.realPerSimulated = 1.0 / options.speed;
+    }
+    if (options.hostSmbios) {
+        sim::Firmware host;
+        if (!host.LoadHostTable()) {
+            std::cerr << "halvex-sim: cannot read this machine's SMBIOS table from /sys/firmware/dmi/tables/ "
+                         "(it needs read access, usually root)\n";
+            return kExitUnusable;
+        }
+        plan.smbiosTable = *host.SmbiosTable();
+    } else if (scenario.laptop) {
+        plan.smbiosTable = LaptopSmbiosTable(*scenario.laptop);
+    }
+    plan.runFolder = MakeRunFolder();
+    if (!options.quiet) {
+        std::cout << "Scenario \"" << scenario.name << "\" from " << file << "; the laptop lives in "
+                  << plan.runFolder << "\n";
+    }
+
+    Report report;
+    report.scenario = &scenario;
+    report.runFolder = plan.runFolder;
+    if (scenario.modem) {
+        report.before = scenario.modem->sar;
+    }
+    RunResult& result = report.result;
+    const std::vector<std::string> runProblems = RunProcesses(plan);
+    ReadRecords(JournalPath(plan.runFolder), result);
+    result.problems.insert(result.problems.end(), runProblems.begin(), runProblems.end());
+    result.after = ReadModemTable(NvramPath(plan.runFolder));
+    report.laptop = AnalyseLaptop(scenario, plan.smbiosTable);
+    ReadLogs(plan.runFolder, result);
+    CheckExpectations(scenario, result);
+
+    PrintReport(report, std::cout);
+    if (!options.jsonPath.empty() && !WriteJsonReport(report, options.jsonPath)) {
+        std::cerr << "halvex-sim: cannot write " << options.jsonPath << "\n";
+        return kExitUnusable;
+    }
+    return result.Passed() ? kExitPassed : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"halvex-sim: runs the Halvex service on a simulated laptop described by a scenario file and "
+                 "reports what it did.",
+                 "halvex-sim"};
+    app.footer(
+        "Exit status:\n"
+        "  0  the scenario ran and every expectation held\n"
+        "  1  an expectation failed (each failure is printed)\n"
+        "  2  unusable command line or scenario file (the message names file, line and problem)");
+    Options options;
+    app.add_option("scenario", options.scenarioPath,
+                   "Scenario file (docs/scenarios.md); without it the built-in default scenario runs")
+        ->check(CLI::ExistingFile);
+    app.add_option("--json", options.jsonPath, "Also write the report as JSON to this file");
+    auto* instant = app.add_flag("--instant", options.instant,
+                                 "Run every wait of the service, the modem and the timeline in no time");
+    app.add_option("--speed", options.speed, "Run simulated time X times faster than real time")
+        ->check(CLI::PositiveNumber)
+        ->excludes(instant);
+    app.add_flag("--host-smbios", options.hostSmbios,
+                 "Use this machine's SMBIOS table (/sys/firmware/dmi/tables/) instead of the scenario's <laptop>");
+    app.add_flag("--quiet", options.quiet, "No progress lines while the timeline runs");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? 0 : kExitUnusable;
+    }
+    try {
+        return Run(options);
+    } catch (const std::exception& error) {
+        std::cerr << "halvex-sim: " << error.what() << "\n";
+        return kExitUnusable;
+    }
+}

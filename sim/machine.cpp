@@ -37,6 +37,9 @@ void Machine::Reset()
     m_power.Reset();
     m_threads.Reset();
     m_services.Reset();
+    m_serviceDatabase.Reset();
+    m_shell.Reset();
+    m_crash.Reset();
     SetExecutablePath(kDefaultExecutablePath);
 }
 

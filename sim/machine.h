@@ -15,12 +15,15 @@
 
 #include "sim/clock.h"
 #include "sim/com_runtime.h"
+#include "sim/crash.h"
 #include "sim/mbn_sim.h"
 #include "sim/firmware.h"
 #include "sim/file_system.h"
 #include "sim/network.h"
 #include "sim/power.h"
 #include "sim/service_control.h"
+#include "sim/service_database.h"
+#include "sim/shell.h"
 #include "sim/threads.h"
 
 namespace sim {
@@ -85,7 +88,8 @@ public:
     static Machine& Get();
 
     // Back to a fresh laptop: empty registry, default environment, a new empty
-    // file-system root, the default executable path, the real clock.
+    // file-system root, the default executable path, the real clock, no service
+    // started.
     void Reset();
 
     Registry& registry() { return m_registry; }
@@ -99,6 +103,9 @@ public:
     Power& power() { return m_power; }
     Threads& threads() { return m_threads; }
     ServiceControl& services() { return m_services; }
+    ServiceDatabase& serviceDatabase() { return m_serviceDatabase; }
+    Shell& shell() { return m_shell; }
+    Crash& crash() { return m_crash; }
 
     void SetExecutablePath(const std::string& windowsPath);
     std::string ExecutablePath() const;
@@ -120,6 +127,9 @@ private:
     Power m_power;
     Threads m_threads;
     ServiceControl m_services{m_clock};
+    ServiceDatabase m_serviceDatabase;
+    Shell m_shell{m_fileSystem};
+    Crash m_crash;
     mutable std::mutex m_mutex;
     std::string m_executablePath;
 };

@@ -122,12 +122,6 @@ uint32_t ServiceControl::MainThreadId() const
     return m_mainThreadId;
 }
 
-uint32_t ServiceControl::ServiceMainThreadId() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_serviceMainThreadId;
-}
-
 void ServiceControl::FailHandlerRegistration(uint32_t error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -149,7 +143,6 @@ void ServiceControl::Reset()
     m_reports.clear();
     m_registrationFailure = 0;
     m_mainThreadId = 0;
-    m_serviceMainThreadId = 0;
     m_stopHold.reset();
 }
 
@@ -205,10 +198,6 @@ bool ServiceControl::StartDispatcher(const std::vector<TableEntry>& table, uint3
 
 void ServiceControl::ServiceMainThread(ServiceMain main, std::wstring name)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_serviceMainThreadId = CurrentThreadId();
-    }
     wchar_t* argv[] = {&name[0], nullptr};
     main(1, argv);
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -92,9 +92,8 @@ public:
     // Waits (host time) until the service main has returned.
     bool AwaitServiceMainEnd(std::chrono::milliseconds realTimeout = std::chrono::seconds(30));
     std::vector<Report> Reports() const;
-    // The thread that runs the entry and the handler, and the service main's.
+    // The thread that runs the entry and the handler.
     uint32_t MainThreadId() const;
-    uint32_t ServiceMainThreadId() const;
     // Every later handler registration fails with `error` (0: they succeed again).
     void FailHandlerRegistration(uint32_t error);
     // Forgets everything; call only while no service runs.
@@ -133,7 +132,6 @@ private:
     std::vector<Report> m_reports;
     uint32_t m_registrationFailure = 0;
     uint32_t m_mainThreadId = 0;
-    uint32_t m_serviceMainThreadId = 0;
     // From the stopped report until the service main returns, simulated time
     // stands still: its last steps take no time next to a timed wait for them.
     std::unique_ptr<Clock::Hold> m_stopHold;

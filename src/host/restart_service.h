@@ -1,5 +1,7 @@
-// Asks the service control manager, through an elevated shell, to start this
-// service again; at most once per process.
+// Restarting the service through a hidden elevated command shell.
 #pragma once
 
+// Asks the service control manager for the service's process id and launches
+// a shell command that ends that process (if there is one) and starts the
+// service again. Only the first call in a process does anything.
 void RestartService();

@@ -3,33 +3,23 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "machine_fixture.h"
 
 namespace {
 
 using ServiceControlManager = MachineTest;
 
-// What the probe's service main saw, call by call.
 std::vector<DWORD> g_results;
 
-DWORD WINAPI IgnoreControl(DWORD, DWORD, LPVOID, LPVOID)
-{
-    return NO_ERROR;
-}
+constexpr auto IgnoreControl = [](DWORD, DWORD, LPVOID, LPVOID) -> DWORD { return NO_ERROR; };
 
 VOID WINAPI ProbeMain(DWORD, LPWSTR*);
 wchar_t g_name[] = L"Probe";
 const SERVICE_TABLE_ENTRYW g_table[] = {{g_name, ProbeMain}, {nullptr, nullptr}};
 
-void Record(bool succeeded)
-{
-    g_results.push_back(succeeded ? static_cast<DWORD>(NO_ERROR) : GetLastError());
-}
-
 VOID WINAPI ProbeMain(DWORD, LPWSTR*)
 {
+    auto Record = [](bool succeeded) { g_results.push_back(succeeded ? static_cast<DWORD>(NO_ERROR) : GetLastError()); };
     Record(StartServiceCtrlDispatcherW(g_table));
     Record(RegisterServiceCtrlHandlerExW(L"Other", IgnoreControl, nullptr) != nullptr);
     SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExW(L"PROBE", IgnoreControl, nullptr);

@@ -22,4 +22,5 @@ typedef enum tagCLSCTX {
 
 HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 void CoUninitialize();
+HRESULT CoCreateGuid(GUID* guid);
 HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);

@@ -14,4 +14,5 @@
 #include "win32/firmware.h"
 #include "win32/power.h"
 #include "win32/service.h"
-#include "win32/pending_exception_filter.h"
+#include "win32/service_manager.h"
+#include "win32/exceptions.h"

@@ -1,9 +1,12 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -242,4 +245,99 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
 DWORD GetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size)
 {
     return CopyModulePath(sim::Widen(sim::Machine::Get().ExecutablePath()), buffer, size);
+}
+
+namespace winapi_impl {
+
+namespace {
+
+std::mutex g_openFilesMutex;
+
+// Files opened with CreateFileW and not yet closed.
+std::vector<FileHandle*>& OpenFiles()
+{
+    static auto* files = new std::vector<FileHandle*>();
+    return *files;
+}
+
+// Windows' sharing rule: each open must allow what every other open of the
+// file does, both ways.
+bool SharingAllows(const FileHandle& held, DWORD access, DWORD share)
+{
+    auto conflicts = [](DWORD wanted, DWORD allowed) {
+        return ((wanted & GENERIC_READ) && !(allowed & FILE_SHARE_READ)) ||
+               ((wanted & GENERIC_WRITE) && !(allowed & FILE_SHARE_WRITE));
+    };
+    return !conflicts(access, held.share) && !conflicts(held.access, share);
+}
+
+}  // namespace
+
+FileHandle::FileHandle(int fd_, std::string hostPath_, DWORD access_, DWORD share_)
+    : fd(fd_), hostPath(std::move(hostPath_)), access(access_), share(share_)
+{
+    OpenFiles().push_back(this);  // under g_openFilesMutex, held by CreateFileW
+}
+
+FileHandle::~FileHandle()
+{
+    std::lock_guard<std::mutex> lock(g_openFilesMutex);
+    auto& files = OpenFiles();
+    files.erase(std::remove(files.begin(), files.end(), this), files.end());
+    ::close(fd);
+}
+
+}  // namespace winapi_impl
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD creationDisposition, DWORD, HANDLE)
+{
+    using winapi_impl::FileHandle;
+    std::string host = fileName ? Host(sim::Narrow(fileName).c_str()) : std::string();
+    int flags = O_CLOEXEC;
+    switch (creationDisposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool reads = (desiredAccess & GENERIC_READ) != 0;
+    const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
+    flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+
+    std::lock_guard<std::mutex> lock(winapi_impl::g_openFilesMutex);
+    for (const FileHandle* held : winapi_impl::OpenFiles()) {
+        if (held->hostPath == host && !winapi_impl::SharingAllows(*held, desiredAccess, shareMode)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    struct stat info;
+    const bool existed = !host.empty() && stat(host.c_str(), &info) == 0;
+    if (existed && S_ISDIR(info.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);  // a folder is no file
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = host.empty() ? -1 : ::open(host.c_str(), flags, 0644);
+    if (fd < 0) {
+        const int cause = host.empty() ? ENOENT : errno;
+        const bool folderMissing = host.empty() || !fs::is_directory(fs::path(host).parent_path());
+        SetLastError(cause == EEXIST   ? ERROR_FILE_EXISTS
+                     : folderMissing   ? ERROR_PATH_NOT_FOUND
+                     : cause == ENOENT ? ERROR_FILE_NOT_FOUND
+                                       : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!existed) {
+        Files().RecordCreation(host);
+    }
+    // Opening over an existing file succeeds and says so, as Windows does.
+    SetLastError(existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS)
+                     ? ERROR_ALREADY_EXISTS
+                     : ERROR_SUCCESS);
+    return new FileHandle(fd, host, desiredAccess, shareMode);
 }

@@ -1,6 +1,8 @@
 // Kernel objects behind HANDLE values of the Linux build.
 #pragma once
 
+#include <string>
+
 #include <windows.h>
 
 namespace winapi_impl {
@@ -16,5 +18,16 @@ inline KernelObject* FromHandle(HANDLE handle)
     }
     return static_cast<KernelObject*>(handle);
 }
+
+// A file opened with CreateFileW: its descriptor, and the access and sharing
+// it was opened with, against which later opens of the same file are checked.
+struct FileHandle : KernelObject {
+    FileHandle(int fd, std::string hostPath, DWORD access, DWORD share);
+    ~FileHandle() override;
+    const int fd;
+    const std::string hostPath;
+    const DWORD access;
+    const DWORD share;
+};
 
 }  // namespace winapi_impl

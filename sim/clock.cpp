@@ -32,6 +32,7 @@ struct Clock::Waiter {
     Signal* signal = nullptr;                 // ends the wait when signalled
     std::function<bool()> done;               // another end, checked under the lock
     std::optional<Steady::time_point> realLimit;  // gives up after this much host time
+    uint32_t threadId = CurrentThreadId();
 };
 
 Clock::Hold::Hold(Clock& clock) : m_clock(clock)
@@ -140,6 +141,13 @@ bool Clock::Follow(Duration until, std::chrono::milliseconds realTimeout)
     waiter.realLimit = Steady::now() + realTimeout;
     WaitLocked(lock, waiter);
     return NowLocked() >= until;
+}
+
+bool Clock::IsWaiting(uint32_t threadId) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::any_of(m_waiters.begin(), m_waiters.end(),
+                       [threadId](const Waiter* waiter) { return waiter->threadId == threadId; });
 }
 
 std::optional<Clock::Duration> Clock::NextDue() const

@@ -118,6 +118,8 @@ public:
     // The timelines' work: the earliest due item, whether an item is due or
     // running now, whether nothing is queued or running.
     std::optional<Duration> NextDue() const;
+    // The thread (GetCurrentThreadId) is inside a clock wait.
+    bool IsWaiting(uint32_t threadId) const;
     bool TimelinesBusy() const;
     bool TimelinesIdle() const;
 

@@ -9,7 +9,10 @@ namespace halvex_sim {
 namespace {
 
 constexpr const char* kExecutableFolder = "C:\\Program Files\\Varnick Wireless Inc\\Halvex Service\\";
-constexpr uint32_t kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+constexpr uint32_t kNotEnoughMemory = 8;        // ERROR_NOT_ENOUGH_MEMORY
+constexpr uint32_t kAccessDenied = 5;           // ERROR_ACCESS_DENIED
+constexpr uint32_t kServiceDoesNotExist = 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
+constexpr uint32_t kCancelled = 1223;           // ERROR_CANCELLED: the elevation prompt declined
 
 void LoadModemTable(sim::Tk42nModem& modem, const Scenario& scenario, const std::string& nvramPath)
 {
@@ -182,12 +185,11 @@ std::string UnsupportedFault(const Fault& fault)
 {
     switch (fault.what) {
     case Fault::What::PowerRegister:
-        return fault.count < 0 ? "" : "a power-register fault takes no count: it holds from then on";
     case Fault::What::ScmOpen:
     case Fault::What::ScmService:
     case Fault::What::ScmQuery:
     case Fault::What::Shell:
-        return "this simulator cannot inject faults into the service control manager or the shell yet";
+        return fault.count < 0 ? "" : "this fault takes no count: it holds from then on";
     default:
         return "";
     }
@@ -219,6 +221,12 @@ std::string ArmFault(const Fault& fault)
     case Fault::What::Reply: mbn.modem().InjectReplyFault(ReplyKind(fault.action), fault.match, fault.count); break;
     case Fault::What::Reboot: mbn.RefuseReboot(fault.count); break;
     case Fault::What::PowerRegister: machine.power().FailRegistrations(kNotEnoughMemory); break;
+    case Fault::What::ScmOpen: machine.serviceDatabase().Fail(sim::ServiceDatabase::Call::OpenManager, kAccessDenied); break;
+    case Fault::What::ScmService:
+        machine.serviceDatabase().Fail(sim::ServiceDatabase::Call::OpenService, kServiceDoesNotExist);
+        break;
+    case Fault::What::ScmQuery: machine.serviceDatabase().Fail(sim::ServiceDatabase::Call::QueryStatus, kAccessDenied); break;
+    case Fault::What::Shell: machine.shell().FailLaunches(kCancelled); break;
     default: break;
     }
     return "";

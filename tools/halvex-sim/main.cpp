@@ -16,8 +16,10 @@
 #include "logging/log_helper.h"
 #include "report.h"
 #include "service_process.h"
+#include "sim/file_system.h"
 #include "sim/firmware.h"
 #include "sim/machine.h"
+#include "sim/shell.h"
 
 namespace halvex_sim {
 extern const char* const kDefaultScenario;  // examples/scenarios/default.xml, embedded at build time
@@ -44,12 +46,7 @@ struct Options {
 std::string Unplayable(const Scenario& scenario, const std::string& file)
 {
     for (const Step& step : scenario.timeline) {
-        std::string problem;
-        if (step.kind == Step::Kind::Fault) {
-            problem = UnsupportedFault(step.fault);
-        } else if (step.kind == Step::Kind::Crash) {
-            problem = "this simulator cannot crash the service yet";
-        }
+        const std::string problem = step.kind == Step::Kind::Fault ? UnsupportedFault(step.fault) : "";
         if (!problem.empty()) {
             return file + ":" + std::to_string(step.line) + ": " + problem;
         }
@@ -67,25 +64,24 @@ std::string MakeRunFolder()
     return pattern;
 }
 
-// Where the last service process stopped in the timeline, read from its journal records.
-struct ProcessOutcome {
-    size_t nextStep = 0;
-    bool restartRequested = false;
-};
-
-ProcessOutcome Outcome(const std::vector<JournalRecord>& records, size_t firstStep, bool diedInStep)
+// The programs the service processes started through the shell, from the record the laptop keeps.
+std::vector<sim::Shell::Launch> Launches(const std::string& runFolder)
 {
-    auto last = std::find_if(records.rbegin(), records.rend(), [](const JournalRecord& r) { return r.kind == "process"; });
-    ProcessOutcome outcome;
-    outcome.nextStep = firstStep;
-    for (auto it = records.rbegin(); it != last; ++it) {
-        if (it->kind == "done" || (diedInStep && it->kind == "begin")) {
-            outcome.nextStep = std::max(outcome.nextStep, std::stoul(it->Field(0)) + 1);
-        } else if (it->kind == "restart") {
-            outcome.restartRequested = true;
+    sim::FileSystem files;
+    files.Adopt(runFolder);
+    return sim::Shell(files).Launches();
+}
+
+// The step after the last one the last service process finished.
+size_t NextStep(const std::vector<JournalRecord>& records, size_t firstStep)
+{
+    size_t next = firstStep;
+    for (auto it = records.rbegin(); it != records.rend() && it->kind != "process"; ++it) {
+        if (it->kind == "done") {
+            next = std::max<size_t>(next, std::stoul(it->Field(0)) + 1);
         }
     }
-    return outcome;
+    return next;
 }
 
 // Runs the timeline's service processes one after another; the problems of the run itself.
@@ -95,6 +91,7 @@ std::vector<std::string> RunProcesses(ProcessPlan plan)
     std::vector<std::string> problems;
     uint32_t restarts = 0;
     for (;;) {
+        const size_t launchesBefore = Launches(plan.runFolder).size();
         std::fflush(stdout);
         const pid_t child = fork();
         if (child < 0) {
@@ -112,31 +109,50 @@ std::vector<std::string> RunProcesses(ProcessPlan plan)
         }
         int status = 0;
         waitpid(child, &status, 0);
-        const bool ended = WIFEXITED(status);
-        if (!ended) {
+        if (!WIFEXITED(status)) {
             JournalWriter(JournalPath(plan.runFolder))
                 .Append("problem", {"a service process ended by signal " + std::to_string(WTERMSIG(status))});
         }
-        const ProcessOutcome outcome = Outcome(ReadJournal(JournalPath(plan.runFolder)), plan.firstStep, !ended);
-        if (outcome.restartRequested) {
+        const size_t nextStep = NextStep(ReadJournal(JournalPath(plan.runFolder)), plan.firstStep);
+        // A restart's command line ends with starting the service again.
+        const auto launches = Launches(plan.runFolder);
+        const bool restart = launches.size() > launchesBefore &&
+                             launches.back().parameters.find("net start") != std::string::npos;
+        if (restart) {
             if (++restarts > scenario.restartLimit) {
                 problems.push_back("the service kept restarting: restart limit " +
                                    std::to_string(scenario.restartLimit) + " reached");
                 break;
             }
-            plan.firstStep = outcome.nextStep;
+            plan.firstStep = nextStep;
             plan.startAtOnce = true;
             continue;
         }
-        const bool nextIsStart = outcome.nextStep < scenario.timeline.size() &&
-                                 scenario.timeline[outcome.nextStep].kind == Step::Kind::Start;
-        if (!nextIsStart || (outcome.nextStep == plan.firstStep && !plan.startAtOnce)) {
+        const bool nextIsStart =
+            nextStep < scenario.timeline.size() && scenario.timeline[nextStep].kind == Step::Kind::Start;
+        if (!nextIsStart || (nextStep == plan.firstStep && !plan.startAtOnce)) {
             break;
         }
-        plan.firstStep = outcome.nextStep;
+        plan.firstStep = nextStep;
         plan.startAtOnce = false;
     }
     return problems;
+}
+
+// The restart requests and the dumps the run left on the laptop.
+void ReadCrashRecords(const std::string& runFolder, RunResult& result)
+{
+    for (const sim::Shell::Launch& launch : Launches(runFolder)) {
+        result.restarts.push_back({launch.verb, launch.file, launch.parameters});
+    }
+    auto& machine = sim::Machine::Get();
+    const std::string exe = machine.ExecutablePath();
+    const std::string folder = exe.substr(0, exe.rfind('\\'));
+    for (const std::string& name : machine.fileSystem().List(folder)) {
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dmp") == 0) {
+            result.dumps.push_back(machine.fileSystem().HostPath(folder + "\\" + name));
+        }
+    }
 }
 
 void ReadLogs(const std::string& runFolder, RunResult& result)
@@ -220,6 +236,7 @@ int Run(const Options& options)
     result.after = ReadModemTable(NvramPath(plan.runFolder));
     report.laptop = AnalyseLaptop(scenario, plan.smbiosTable);
     ReadLogs(plan.runFolder, result);
+    ReadCrashRecords(plan.runFolder, result);
     CheckExpectations(scenario, result);
 
     PrintReport(report, std::cout);

@@ -104,10 +104,6 @@ void ReadRecords(const std::string& journalPath, RunResult& result)
             result.at.push_back({record.Field(0), record.Field(1)});
         } else if (record.kind == "reboot") {
             ++result.reboots;
-        } else if (record.kind == "restart") {
-            result.restarts.push_back({record.Field(0), record.Field(1), record.Field(2)});
-        } else if (record.kind == "dump") {
-            result.dumps.push_back(record.Field(0));
         } else if (record.kind == "problem") {
             result.problems.push_back(record.Field(0));
         }

@@ -55,7 +55,8 @@ struct RunResult {
     std::vector<std::string> Failures() const;
 };
 
-// Reads the journal (the records of every service process).
+// Reads the journal (the records of every service process); restarts and dumps
+// come from the laptop itself.
 void ReadRecords(const std::string& journalPath, RunResult& result);
 // The table of the modem's non-volatile memory file.
 std::vector<SarRow> ReadModemTable(const std::string& nvramPath);

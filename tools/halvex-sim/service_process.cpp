@@ -1,7 +1,10 @@
 #include "service_process.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -21,6 +24,14 @@ constexpr std::chrono::milliseconds kPoll{2};         // host time between looks
 constexpr std::chrono::seconds kHangLimit{30};        // host time without simulated time moving
 constexpr std::chrono::milliseconds kStopTimeout{60000};
 constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with the service running
+constexpr int kKilledExitCode = 1;        // what taskkill /f leaves as the process's exit code
+constexpr int kCrashSignal = SIGUSR2;     // asks the worker thread to crash
+
+// Runs on the thread the crash signal was sent to: a real invalid memory access there.
+void CrashThisThread(int)
+{
+    *static_cast<volatile int*>(nullptr) = 0;
+}
 
 class ServiceProcess {
 public:
@@ -34,10 +45,21 @@ public:
         BuildLaptop(m_scenario, m_plan.time, m_plan.runFolder, m_plan.smbiosTable, NvramPath(m_plan.runFolder));
         ReArmLastingFaults();
         m_journal.Append("process", {std::to_string(getpid())});
+        m_launchesAtStart = machine().shell().Launches().size();
         machine().mbn().modem().SetCommandListener([this](const std::string&) {
             SaveModemTable(NvramPath(m_plan.runFolder));
             Flush();
         });
+        // The service control manager knows the process of a service until it reports itself stopped.
+        machine().services().SetReportListener([this](const sim::ServiceControl::Status& status) {
+            if (status.currentState == sim::ServiceControl::kStopped) {
+                machine().serviceDatabase().SetProcessId(sim::ServiceDatabase::kServiceName, 0);
+            }
+            Flush();
+        });
+        struct sigaction crash = {};
+        crash.sa_handler = CrashThisThread;
+        sigaction(kCrashSignal, &crash, nullptr);
         if (m_plan.startAtOnce) {
             m_service = Service::StartRequested;
             Progress("service restarted as a new process");
@@ -49,6 +71,8 @@ public:
             m_changed.wait(lock, [this] { return m_service == Service::StartRequested || m_driverDone; });
         }
         if (m_service == Service::StartRequested) {
+            machine().serviceDatabase().SetProcessId(sim::ServiceDatabase::kServiceName,
+                                                     static_cast<uint32_t>(getpid()));
             exitCode = machine().services().RunAsService([] {
                 wchar_t commandLine[] = L"";
                 return wWinMain(nullptr, nullptr, commandLine, 10);
@@ -84,13 +108,17 @@ private:
     {
         for (size_t i = m_plan.firstStep; i < m_scenario.timeline.size(); ++i) {
             const Step& step = m_scenario.timeline[i];
-            if (step.kind == Step::Kind::Start && ServiceState() == Service::Ended) {
+            if ((step.kind == Step::Kind::Start && ServiceState() == Service::Ended) || RestartDue()) {
                 break;  // a new service process: the parent starts it
             }
             Progress(std::to_string(i + 1) + "/" + std::to_string(m_scenario.timeline.size()) + " " +
                      StepName(step) + " (line " + std::to_string(step.line) + ")");
-            m_journal.Append("begin", {std::to_string(i)});
-            Play(step);
+            if (step.kind == Step::Kind::Crash) {
+                m_journal.Append("done", {std::to_string(i)});  // the process may not outlive it
+            }
+            if (!Play(step)) {
+                break;  // a restart interrupted the step: the new process plays it again
+            }
             Flush();
             m_journal.Append("done", {std::to_string(i)});
         }
@@ -107,7 +135,8 @@ private:
         m_changed.notify_all();
     }
 
-    void Play(const Step& step)
+    // False when a restart interrupted the step.
+    bool Play(const Step& step)
     {
         auto& m = machine();
         using K = Step::Kind;
@@ -121,13 +150,16 @@ private:
                 Progress("  the service is already running");
             }
             break;
-        case K::Settle:
-            if (!PassTime(std::chrono::milliseconds(step.ms), [this] { return Settled(); })) {
+        case K::Settle: {
+            const Passed passed = PassTime(std::chrono::milliseconds(step.ms), [this] { return Settled(); });
+            if (passed == Passed::TimedOut) {
                 Problem("line " + std::to_string(step.line) + ": the laptop did not settle within " +
                         std::to_string(step.ms) + " ms");
             }
-            break;
-        case K::Wait: PassTime(std::chrono::milliseconds(step.ms), [] { return false; }); break;
+            return passed != Passed::Restart;
+        }
+        case K::Wait:
+            return PassTime(std::chrono::milliseconds(step.ms), [] { return false; }) != Passed::Restart;
         case K::Suspend: m.power().Send(4); break;
         case K::Resume:
             m.power().Send(18);
@@ -143,7 +175,8 @@ private:
         case K::Continue: Control(sim::ServiceControl::kContinue, "continue"); break;
         case K::Stop:
             Control(sim::ServiceControl::kStop, "stop");
-            if (!PassTime(kStopTimeout, [this] { return ServiceState() != Service::StartRequested; })) {
+            if (PassTime(kStopTimeout, [this] { return ServiceState() != Service::StartRequested; }) ==
+                Passed::TimedOut) {
                 Problem("line " + std::to_string(step.line) + ": the service process did not end after the stop");
             }
             break;
@@ -160,9 +193,16 @@ private:
             break;
         }
         case K::Crash:
-            Problem("line " + std::to_string(step.line) + ": this simulator cannot crash the service yet");
-            break;
+            if (ServiceState() != Service::StartRequested || !InState({sim::ServiceControl::kRunning,
+                                                                       sim::ServiceControl::kPaused})) {
+                Problem("line " + std::to_string(step.line) + ": no running service to crash");
+                break;
+            }
+            pthread_kill(CHalvexService::GetInstance()->m_taskThread.native_handle(), kCrashSignal);
+            // The process ends on its own; until then the laptop lives on.
+            return PassTime(kStopTimeout, [] { return false; }) != Passed::Restart;
         }
+        return true;
     }
 
     void Control(uint32_t control, const char* name)
@@ -174,21 +214,29 @@ private:
         }
     }
 
-    // Lets simulated time pass until `done` holds (true) or `span` has passed
-    // (false). The driver moves Instant time only while the service is idle,
+    enum class Passed { Done, TimedOut, Restart };
+
+    // Lets simulated time pass until `done` holds or `span` has passed, or a
+    // restart is due. The driver moves Instant time only while the service is idle,
     // one due event at a time, so that every event finds the service where
     // real time would; while the service works, its own waits move time.
-    bool PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
+    Passed PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
     {
         using Steady = std::chrono::steady_clock;
         auto& clock = machine().clock();
         const sim::Clock::Duration target = clock.Elapsed() + span;
         sim::Clock::Duration lastSeen = clock.Elapsed();
         Steady::time_point lastMove = Steady::now();
-        while (!done()) {
+        for (;;) {
+            if (RestartDue()) {
+                return Passed::Restart;
+            }
+            if (done()) {
+                return Passed::Done;
+            }
             const sim::Clock::Duration now = clock.Elapsed();
             if (now >= target) {
-                return false;
+                return Passed::TimedOut;
             }
             if (now != lastSeen) {
                 lastSeen = now;
@@ -196,7 +244,7 @@ private:
             } else if (Steady::now() - lastMove > kHangLimit) {
                 Problem("simulated time stood still for " + std::to_string(kHangLimit.count()) +
                         " s of host time: the service seems to hang");
-                return false;
+                return Passed::TimedOut;
             }
             if (ServiceIdle()) {
                 const std::optional<sim::Clock::Duration> next = clock.NextDue();
@@ -207,7 +255,24 @@ private:
                 clock.Follow(target, kPoll);
             }
         }
-        return true;
+    }
+
+    // A restart was requested through the shell: once the service process has
+    // ended (a command line that kills it first ends it now), the parent starts
+    // a new one and the timeline goes on there.
+    bool RestartDue()
+    {
+        const auto launches = machine().shell().Launches();
+        if (launches.size() <= m_launchesAtStart) {
+            return false;
+        }
+        if (ServiceState() == Service::StartRequested && launches.back().parameters.find("taskkill") != std::string::npos) {
+            Flush();
+            m_journal.Append("exit", {std::to_string(kKilledExitCode)});
+            std::fflush(stdout);
+            _exit(kKilledExitCode);
+        }
+        return ServiceState() == Service::Ended;
     }
 
     // The service waits for work and no delivery of the laptop is due or running.
@@ -220,16 +285,27 @@ private:
     }
 
     // The service has settled in a state (no start, stop, pause or continue
-    // under way) and its worker waits on an empty queue.
+    // under way), its service main waits for the stop and its worker waits on
+    // an empty queue.
     bool WorkerWaits()
     {
-        const auto reports = machine().services().Reports();
-        const uint32_t state = reports.empty() ? 0 : reports.back().status.currentState;
-        if (state != sim::ServiceControl::kRunning && state != sim::ServiceControl::kPaused) {
+        if (!InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused})) {
+            return false;
+        }
+        // The service main made the first report.
+        if (!machine().clock().IsWaiting(machine().services().Reports().front().threadId)) {
             return false;
         }
         CTaskQueue& queue = CHalvexService::GetInstance()->m_taskQueue;
         return queue.Waiters() == 1 && queue.Count() == 0;
+    }
+
+    // The service's last report has one of the states.
+    bool InState(std::initializer_list<uint32_t> states)
+    {
+        const auto reports = machine().services().Reports();
+        const uint32_t state = reports.empty() ? 0 : reports.back().status.currentState;
+        return std::find(states.begin(), states.end(), state) != states.end();
     }
 
     // Nothing more happens by itself: no event or reboot pending, and a running
@@ -294,6 +370,7 @@ private:
     std::mutex m_flushMutex;
     size_t m_transcriptSeen = 0;
     size_t m_reportsSeen = 0;
+    size_t m_launchesAtStart = 0;
 };
 
 }  // namespace

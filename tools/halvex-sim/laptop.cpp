@@ -111,7 +111,6 @@ void BuildLaptop(const Scenario& scenario, const TimeOptions& time, const std::s
     machine.Reset();
     machine.clock().Reset(time.mode, time.realPerSimulated);
     auto& files = machine.fileSystem();
-    const bool firstProcess = !std::ifstream(nvramPath).good();
     files.Adopt(runFolder);
 
     if (!smbiosTable.empty()) {
@@ -127,7 +126,8 @@ void BuildLaptop(const Scenario& scenario, const TimeOptions& time, const std::s
         }
     }
     const std::string configPath = std::string(kExecutableFolder) + "DPRConfig.xml";
-    if (scenario.dprConfig && firstProcess) {
+    // The files of the laptop outlive its service processes.
+    if (scenario.dprConfig && !files.Exists(configPath)) {
         files.WriteFile(configPath, *scenario.dprConfig);
     }
 

@@ -109,9 +109,12 @@ std::vector<std::string> RunProcesses(ProcessPlan plan)
         }
         int status = 0;
         waitpid(child, &status, 0);
-        if (!WIFEXITED(status)) {
-            JournalWriter(JournalPath(plan.runFolder))
-                .Append("problem", {"a service process ended by signal " + std::to_string(WTERMSIG(status))});
+        JournalWriter journal(JournalPath(plan.runFolder));
+        if (WIFEXITED(status)) {
+            journal.Append("exit", {std::to_string(WEXITSTATUS(status))});
+        } else {
+            journal.Append("exit", {std::to_string(128 + WTERMSIG(status))});
+            journal.Append("problem", {"a service process ended by signal " + std::to_string(WTERMSIG(status))});
         }
         const size_t nextStep = NextStep(ReadJournal(JournalPath(plan.runFolder)), plan.firstStep);
         // A restart's command line ends with starting the service again.
@@ -261,12 +264,16 @@ int main(int argc, char** argv)
         "  2  unusable command line or scenario file (the message names file, line and problem)");
     Options options;
     app.add_option("scenario", options.scenarioPath,
-                   "Scenario file (docs/scenarios.md); without it the built-in default scenario runs")
+                   "Scenario file (docs/scenarios.md); without it the built-in default scenario "
+                   "(examples/scenarios/default.xml) runs")
+        ->type_name("SCENARIO.xml")
         ->check(CLI::ExistingFile);
-    app.add_option("--json", options.jsonPath, "Also write the report as JSON to this file");
+    app.add_option("--json", options.jsonPath, "Also write the report as JSON to this file")->type_name("REPORT.json");
     auto* instant = app.add_flag("--instant", options.instant,
                                  "Run every wait of the service, the modem and the timeline in no time");
-    app.add_option("--speed", options.speed, "Run simulated time X times faster than real time")
+    app.add_option("--speed", options.speed,
+                   "Run simulated time X times faster than real time (without --instant or --speed: real time)")
+        ->type_name("X")
         ->check(CLI::PositiveNumber)
         ->excludes(instant);
     app.add_flag("--host-smbios", options.hostSmbios,

@@ -48,12 +48,13 @@ void PrintTable(const Report& report, std::ostream& out)
             keys.push_back(row);
         }
     }
-    out << "SAR table (rows not listed hold the factory values 24,0,0; * changed)\n";
+    const std::string factory = Values(FactoryRow(SarRow{}));
+    out << "SAR table (rows not listed hold the factory values " << factory << "; * changed)\n";
     for (const SarRow& key : keys) {
         const SarRow* before = Find(report.before, key);
         const SarRow* after = Find(report.result.after, key);
-        const std::string beforeText = before ? Values(*before) : "24,0,0";
-        const std::string afterText = after ? Values(*after) : "24,0,0";
+        const std::string beforeText = before ? Values(*before) : factory;
+        const std::string afterText = after ? Values(*after) : factory;
         out << (beforeText != afterText ? "  * " : "    ") << RowKey(key) << ": " << beforeText << " -> "
             << afterText << "\n";
     }

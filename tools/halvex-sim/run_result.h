@@ -60,6 +60,8 @@ struct RunResult {
 void ReadRecords(const std::string& journalPath, RunResult& result);
 // The table of the modem's non-volatile memory file.
 std::vector<SarRow> ReadModemTable(const std::string& nvramPath);
+// The row as the modem holds it when it was never written.
+SarRow FactoryRow(const SarRow& key);
 // The SAR-related classification of an AT command text.
 bool IsSarQuery(const std::string& command);
 bool IsSarSet(const std::string& command);

@@ -2,13 +2,16 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "core/state/halvex_service.h"
@@ -27,10 +30,17 @@ constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with th
 constexpr int kKilledExitCode = 1;        // what taskkill /f leaves as the process's exit code
 constexpr int kCrashSignal = SIGUSR2;     // asks the worker thread to crash
 
-// Runs on the thread the crash signal was sent to: a real invalid memory access there.
-void CrashThisThread(int)
+// A page the process may not touch, mapped before the service starts.
+volatile int* g_forbiddenPage = nullptr;
+// The worker thread, once a crash step has picked it.
+pthread_t g_crashTarget;
+std::atomic<bool> g_crashArmed{false};
+
+// Runs on the thread the crash signal was sent to: a real invalid memory access
+// there (the sanitizers leave it to the process's fault handling).
+__attribute__((no_sanitize("address", "undefined"))) void CrashThisThread(int)
 {
-    *static_cast<volatile int*>(nullptr) = 0;
+    *g_forbiddenPage = 0;
 }
 
 class ServiceProcess {
@@ -57,6 +67,12 @@ public:
             }
             Flush();
         });
+        void* page = mmap(nullptr, static_cast<size_t>(sysconf(_SC_PAGESIZE)), PROT_NONE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED) {
+            throw std::runtime_error("cannot map the page the crash step touches");
+        }
+        g_forbiddenPage = static_cast<volatile int*>(page);
         struct sigaction crash = {};
         crash.sa_handler = CrashThisThread;
         sigaction(kCrashSignal, &crash, nullptr);
@@ -66,11 +82,13 @@ public:
         }
         std::thread driver([this] { Drive(); });
         int exitCode = 0;
+        bool start = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_changed.wait(lock, [this] { return m_service == Service::StartRequested || m_driverDone; });
+            start = m_service == Service::StartRequested;
         }
-        if (m_service == Service::StartRequested) {
+        if (start) {
             machine().serviceDatabase().SetProcessId(sim::ServiceDatabase::kServiceName,
                                                      static_cast<uint32_t>(getpid()));
             exitCode = machine().services().RunAsService([] {
@@ -78,7 +96,6 @@ public:
                 return wWinMain(nullptr, nullptr, commandLine, 10);
             });
             Flush();
-            m_journal.Append("exit", {std::to_string(exitCode)});
             std::lock_guard<std::mutex> lock(m_mutex);
             m_service = Service::Ended;
             m_changed.notify_all();
@@ -126,7 +143,6 @@ private:
             // The timeline is over while the service still runs: the run ends here.
             Flush();
             m_journal.Append("problem", {"the timeline ended while the service was still running"});
-            m_journal.Append("exit", {std::to_string(kStillActive)});
             std::fflush(stdout);
             _exit(kStillActive);
         }
@@ -192,15 +208,33 @@ private:
             }
             break;
         }
-        case K::Crash:
-            if (ServiceState() != Service::StartRequested || !InState({sim::ServiceControl::kRunning,
-                                                                       sim::ServiceControl::kPaused})) {
+        case K::Crash: {
+            // A service that reported itself running may not have started its worker yet.
+            const Passed started = PassTime(kStopTimeout, [this] {
+                return ServiceState() != Service::StartRequested || ServiceMainWaits();
+            });
+            if (started == Passed::Restart) {
+                return false;
+            }
+            if (ServiceState() != Service::StartRequested || !ServiceMainWaits()) {
                 Problem("line " + std::to_string(step.line) + ": no running service to crash");
                 break;
             }
-            pthread_kill(CHalvexService::GetInstance()->m_taskThread.native_handle(), kCrashSignal);
+            // The worker crashes at a point where it holds no lock: in its next
+            // Sleep, or at once when it waits for work.
+            g_crashTarget = CHalvexService::GetInstance()->m_taskThread.native_handle();
+            g_crashArmed.store(true);
+            machine().clock().SetSleepHook([](uint32_t) {
+                if (g_crashArmed.load() && pthread_equal(pthread_self(), g_crashTarget)) {
+                    CrashThisThread(0);
+                }
+            });
+            if (WorkerWaits()) {
+                pthread_kill(g_crashTarget, kCrashSignal);
+            }
             // The process ends on its own; until then the laptop lives on.
             return PassTime(kStopTimeout, [] { return false; }) != Passed::Restart;
+        }
         }
         return true;
     }
@@ -268,7 +302,6 @@ private:
         }
         if (ServiceState() == Service::StartRequested && launches.back().parameters.find("taskkill") != std::string::npos) {
             Flush();
-            m_journal.Append("exit", {std::to_string(kKilledExitCode)});
             std::fflush(stdout);
             _exit(kKilledExitCode);
         }
@@ -289,15 +322,19 @@ private:
     // an empty queue.
     bool WorkerWaits()
     {
-        if (!InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused})) {
-            return false;
-        }
-        // The service main made the first report.
-        if (!machine().clock().IsWaiting(machine().services().Reports().front().threadId)) {
+        if (!ServiceMainWaits()) {
             return false;
         }
         CTaskQueue& queue = CHalvexService::GetInstance()->m_taskQueue;
         return queue.Waiters() == 1 && queue.Count() == 0;
+    }
+
+    // The service is running (or paused) and its service main, which made the
+    // first report, waits for the stop: the worker thread has been started.
+    bool ServiceMainWaits()
+    {
+        return InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused}) &&
+               machine().clock().IsWaiting(machine().services().Reports().front().threadId);
     }
 
     // The service's last report has one of the states.

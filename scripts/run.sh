@@ -8,13 +8,4 @@ bash scripts/install-deps.sh
 cmake --preset default
 cmake --build --preset default
 
-simulator=build/default/tools/halvex-sim/halvex-sim
-if [ -x "$simulator" ]; then
-  exec "$simulator" "$@"
-fi
-cat <<'MSG'
-Built: the libraries, the Win32 layer over the simulated laptop, and the tests.
-Not there yet: the service entry (HalvexService) and the halvex-sim program that
-runs it on the simulated laptop; until they exist there is nothing to run.
-Run the tests with: bash scripts/test.sh
-MSG
+exec build/default/tools/halvex-sim/halvex-sim "$@"

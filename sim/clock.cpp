@@ -28,9 +28,11 @@ uint32_t CurrentThreadId()
 struct Clock::Waiter {
     std::optional<Duration> deadline;         // none: no time-out
     bool drivesTime = false;                  // may move Instant time up to its end
+    bool boundsTime = false;                  // Instant time moves no further than its end
     Signal* signal = nullptr;                 // ends the wait when signalled
     std::function<bool()> done;               // another end, checked under the lock
     std::optional<Steady::time_point> realLimit;  // gives up after this much host time
+    uint32_t threadId = CurrentThreadId();
 };
 
 Clock::Hold::Hold(Clock& clock) : m_clock(clock)
@@ -128,6 +130,52 @@ Clock::Duration Clock::Elapsed() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return NowLocked();
+}
+
+bool Clock::Follow(Duration until, std::chrono::milliseconds realTimeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Waiter waiter;
+    waiter.deadline = until;
+    waiter.boundsTime = true;
+    waiter.realLimit = Steady::now() + realTimeout;
+    WaitLocked(lock, waiter);
+    return NowLocked() >= until;
+}
+
+bool Clock::IsWaiting(uint32_t threadId) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::any_of(m_waiters.begin(), m_waiters.end(),
+                       [threadId](const Waiter* waiter) { return waiter->threadId == threadId; });
+}
+
+std::optional<Clock::Duration> Clock::NextDue() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::optional<Duration> next;
+    for (const Timeline* timeline : m_timelines) {
+        const std::optional<Duration> due = timeline->NextDueLocked();
+        if (due && (!next || *due < *next)) {
+            next = due;
+        }
+    }
+    return next;
+}
+
+bool Clock::TimelinesBusy() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Duration now = NowLocked();
+    return std::any_of(m_timelines.begin(), m_timelines.end(),
+                       [now](const Timeline* timeline) { return timeline->BusyLocked(now); });
+}
+
+bool Clock::TimelinesIdle() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::all_of(m_timelines.begin(), m_timelines.end(),
+                       [](const Timeline* timeline) { return timeline->IdleLocked(); });
 }
 
 std::vector<Clock::WaitRecord> Clock::Records() const
@@ -335,8 +383,8 @@ void Clock::AdvanceLocked()
         if (OverLocked(*waiter)) {
             return;
         }
-        if (waiter->drivesTime) {
-            driven = true;
+        if (waiter->drivesTime || waiter->boundsTime) {
+            driven = driven || waiter->drivesTime;
             if (waiter->deadline && (!target || *waiter->deadline < *target)) {
                 target = waiter->deadline;
             }

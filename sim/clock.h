@@ -111,6 +111,17 @@ public:
     // in Instant mode). False when `realTimeout` of host time passed first.
     bool AwaitWaiters(size_t count, std::chrono::milliseconds realTimeout = std::chrono::seconds(30));
     Duration Elapsed() const;
+    // Until simulated time reaches `until` without moving Instant time itself:
+    // the waits of others move it, never past `until`. False when `realTimeout`
+    // of host time passed first (not recorded).
+    bool Follow(Duration until, std::chrono::milliseconds realTimeout);
+    // The timelines' work: the earliest due item, whether an item is due or
+    // running now, whether nothing is queued or running.
+    std::optional<Duration> NextDue() const;
+    // The thread (GetCurrentThreadId) is inside a clock wait.
+    bool IsWaiting(uint32_t threadId) const;
+    bool TimelinesBusy() const;
+    bool TimelinesIdle() const;
 
     // The recorded sleeps and timed waits, oldest first, and how many there
     // were since the last clear (the record keeps the last kRecordLimit).

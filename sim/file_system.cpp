@@ -285,16 +285,25 @@ void FileSystem::Recreate()
         throw std::runtime_error("cannot create the simulated file-system root");
     }
     m_root = buffer.data();
+    m_ownsRoot = true;
+    fs::create_directories(m_root + "/C/Windows/System32");
+}
+
+void FileSystem::Adopt(const std::string& hostFolder)
+{
+    Remove();
+    m_root = hostFolder;
+    m_ownsRoot = false;
     fs::create_directories(m_root + "/C/Windows/System32");
 }
 
 void FileSystem::Remove()
 {
-    if (!m_root.empty()) {
+    if (!m_root.empty() && m_ownsRoot) {
         std::error_code ec;
         fs::remove_all(m_root, ec);
-        m_root.clear();
     }
+    m_root.clear();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_created.clear();
     m_handedOut.clear();

@@ -51,6 +51,9 @@ public:
     bool DeleteHostFile(const std::string& hostPath);
 
     void Recreate();  // a new, empty root folder
+    // Takes an existing host folder as the root, with what it holds (the laptop
+    // of an earlier process of the same run); Remove leaves it in place.
+    void Adopt(const std::string& hostFolder);
     void Remove();
 
 private:
@@ -67,6 +70,7 @@ private:
     void Record(const std::string& hostPath, int64_t when);
 
     std::string m_root;
+    bool m_ownsRoot = false;  // a folder of our own, removed with the laptop
     mutable std::mutex m_mutex;                       // guards the two maps
     std::map<FileId, int64_t> m_created;              // creation time of each file seen
     std::map<std::string, int64_t> m_handedOut;       // LibraryPath of files not yet created

@@ -193,6 +193,7 @@ struct MobileBroadband::Impl {
     DWORD nextCookie = 1;
     uint32_t removalDelayMs = 20;
     uint32_t awayMs = 50;
+    uint32_t commandLatencyMs = 0;  // answer time of every AT command
     std::function<void(bool)> presenceListener;
     std::function<void(bool)> networkHook;  // kept across resets
     PresenceOrder presenceOrder = DefaultPresenceOrder();

@@ -264,6 +264,7 @@ public:
                 }
             }
             if (SUCCEEDED(hr) && commandID == MobileBroadband::kAtCommandId && wellFramedAt) {
+                delayMs = m_hub.commandLatencyMs;
                 for (MobileBroadband::CommandFault& fault : m_hub.commandFaults) {
                     if (fault.times == 0 ||
                         (!fault.match.empty() && entry.command.find(fault.match) == std::string::npos)) {

@@ -332,6 +332,7 @@ void MobileBroadband::Impl::Reset()
         nextCookie = 1;
         removalDelayMs = 20;
         awayMs = 50;
+        commandLatencyMs = 0;
         presenceListener = nullptr;
         presenceOrder = DefaultPresenceOrder();
         heldBack.clear();
@@ -423,6 +424,12 @@ void MobileBroadband::SetRebootTiming(uint32_t removalDelayMs, uint32_t awayMs)
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->removalDelayMs = removalDelayMs;
     m_impl->awayMs = awayMs;
+}
+
+void MobileBroadband::SetCommandLatency(uint32_t milliseconds)
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->commandLatencyMs = milliseconds;
 }
 
 void MobileBroadband::SetPresenceListener(std::function<void(bool present)> listener)

@@ -149,6 +149,9 @@ public:
     // After an accepted reboot command: `removalDelayMs` until the removal
     // events, then `awayMs` until the arrival events (defaults 20 and 50 ms).
     void SetRebootTiming(uint32_t removalDelayMs, uint32_t awayMs);
+    // Every AT command's completion comes this long after SetCommand (a late
+    // completion fault replaces it); 0 by default.
+    void SetCommandLatency(uint32_t milliseconds);
     // Called (on a worker thread) whenever the modem leaves (false) or returns (true).
     void SetPresenceListener(std::function<void(bool present)> listener);
     // The machine's own hook, called before the presence listener and kept

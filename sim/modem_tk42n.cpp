@@ -138,6 +138,12 @@ SarValues Tk42nModem::Sar(const std::string& mode, int32_t band) const
     return it == m_table.end() ? kFactoryValues : it->second;
 }
 
+std::map<std::pair<std::string, int32_t>, SarValues> Tk42nModem::WrittenEntries() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_table;
+}
+
 std::string Tk42nModem::Execute(const std::string& command)
 {
     std::string reply;

@@ -60,6 +60,8 @@ public:
     // written hold kFactoryValues.
     void SetSar(const std::string& mode, int32_t band, SarValues values);
     SarValues Sar(const std::string& mode, int32_t band = 0) const;
+    // The entries written so far, by mode and band (0 for modes without bands).
+    std::map<std::pair<std::string, int32_t>, SarValues> WrittenEntries() const;
 
     // One AT command; see the header comment.
     std::string Execute(const std::string& command);

@@ -10,9 +10,9 @@ namespace sim {
 namespace {
 
 // The modem's USB interface 0C, as Windows names its device instance.
-std::string ModemInstanceId(const std::string& productId)
+std::string ModemInstanceId(const std::string& vendorId, const std::string& productId)
 {
-    return std::string("USB\\VID_") + Network::kModemVendorId + "&PID_" + productId + "&MI_0C\\7&1A2B3C4D&0&000C";
+    return "USB\\VID_" + vendorId + "&PID_" + productId + "&MI_0C\\7&1A2B3C4D&0&000C";
 }
 
 }  // namespace
@@ -71,10 +71,17 @@ void Network::SetModemProductId(const std::string& productId)
     SyncModemLocked();
 }
 
+void Network::SetModemVendorId(const std::string& vendorId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_modem.vendorId = vendorId;
+    SyncModemLocked();
+}
+
 std::string Network::ModemDeviceInstanceId() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return ModemInstanceId(m_modem.productId);
+    return ModemInstanceId(m_modem.vendorId, m_modem.productId);
 }
 
 std::vector<NetworkAdapter> Network::Adapters() const
@@ -124,7 +131,7 @@ void Network::SyncModemLocked()
         return;
     }
     m_registry.SetString(m_modem.subkey, "NetCfgInstanceId", m_modem.interfaceId);
-    m_registry.SetString(m_modem.subkey, "DeviceInstanceID", ModemInstanceId(m_modem.productId));
+    m_registry.SetString(m_modem.subkey, "DeviceInstanceID", ModemInstanceId(m_modem.vendorId, m_modem.productId));
 }
 
 }  // namespace sim

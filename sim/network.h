@@ -44,10 +44,11 @@ public:
 
     // The modem's adapter (named by the modem's interface id, type 243): its
     // status and IPv4 binding (default up and bound), its place in the list
-    // (default last) and the product id of its device instance id, e.g.
-    // USB\VID_4B6E&PID_0E82&MI_0C\7&1A2B3C4D&0&000C (default 0E82).
+    // (default last) and the vendor and product ids of its device instance id, e.g.
+    // USB\VID_4B6E&PID_0E82&MI_0C\7&1A2B3C4D&0&000C (default 4B6E and 0E82).
     void SetModemAdapter(uint32_t operStatus, bool ipv4);
     void SetModemPosition(size_t position);
+    void SetModemVendorId(const std::string& vendorId);
     void SetModemProductId(const std::string& productId);
     std::string ModemDeviceInstanceId() const;
 
@@ -67,6 +68,7 @@ private:
         uint32_t operStatus = kStatusUp;
         bool ipv4 = true;
         size_t position = SIZE_MAX;
+        std::string vendorId = kModemVendorId;
         std::string productId = kDefaultModemProductId;
         std::string subkey;  // path of its class subkey, kept while it is away
     };

@@ -144,6 +144,7 @@ void ServiceControl::Reset()
     m_registrationFailure = 0;
     m_mainThreadId = 0;
     m_stopHold.reset();
+    m_reportListener = nullptr;
 }
 
 bool ServiceControl::StartDispatcher(const std::vector<TableEntry>& table, uint32_t& error)
@@ -234,7 +235,28 @@ uintptr_t ServiceControl::RegisterHandler(const std::wstring& name, Handler hand
 
 bool ServiceControl::SetStatus(uintptr_t handle, const Status& status, uint32_t& error)
 {
+    std::function<void(const Status&)> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!RecordStatusLocked(handle, status, error)) {
+            return false;
+        }
+        listener = m_reportListener;
+    }
+    if (listener) {
+        listener(status);
+    }
+    return true;
+}
+
+void ServiceControl::SetReportListener(std::function<void(const Status& status)> listener)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_reportListener = std::move(listener);
+}
+
+bool ServiceControl::RecordStatusLocked(uintptr_t handle, const Status& status, uint32_t& error)
+{
     if (handle == 0 || handle != m_handle) {
         error = kInvalidHandle;
         return false;

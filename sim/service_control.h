@@ -94,6 +94,9 @@ public:
     std::vector<Report> Reports() const;
     // The thread that runs the entry and the handler.
     uint32_t MainThreadId() const;
+    // Called after every accepted status report, on the reporting thread,
+    // outside the manager's lock; an empty function clears it.
+    void SetReportListener(std::function<void(const Status& status)> listener);
     // Every later handler registration fails with `error` (0: they succeed again).
     void FailHandlerRegistration(uint32_t error);
     // Forgets everything; call only while no service runs.
@@ -114,6 +117,7 @@ private:
     // The manager's answer to a control the service cannot take now, or 0.
     uint32_t RefusalLocked(uint32_t control) const;
     void ServiceMainThread(ServiceMain main, std::wstring name);
+    bool RecordStatusLocked(uintptr_t handle, const Status& status, uint32_t& error);
 
     Clock& m_clock;
     mutable std::mutex m_mutex;
@@ -135,6 +139,7 @@ private:
     // From the stopped report until the service main returns, simulated time
     // stands still: its last steps take no time next to a timed wait for them.
     std::unique_ptr<Clock::Hold> m_stopHold;
+    std::function<void(const Status&)> m_reportListener;
 };
 
 }  // namespace sim

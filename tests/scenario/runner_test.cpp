@@ -1,0 +1,79 @@
+// The pieces of halvex-sim that outlive a service process: the journal it
+// writes, and the reading of the modem's commands and of the expectations.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
+
+#include "journal.h"
+#include "run_result.h"
+
+namespace {
+
+using namespace halvex_sim;
+
+TEST(Journal, FieldsWithLineEndsTabsAndBackslashesComeBackAsWritten)
+{
+    char folder[] = "/tmp/halvex-journal-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/journal.txt";
+    const std::vector<std::string> at = {"at+vcfg=\"sarcfg\",\"GSM\"\r\n", "\r\n+VCFG: \\t\t\"x\"\r\n\r\nOK\r\n"};
+    {
+        JournalWriter journal(path);
+        journal.Append("at", at);
+        journal.Append("reboot");
+    }
+    const auto records = ReadJournal(path);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].kind, "at");
+    EXPECT_EQ(records[0].fields, at);
+    EXPECT_EQ(records[1].kind, "reboot");
+    EXPECT_TRUE(records[1].fields.empty());
+    unlink(path.c_str());
+    rmdir(folder);
+}
+
+struct CommandKind {
+    const char* command;
+    bool query, set, pin;
+};
+
+class ModemCommands : public ::testing::TestWithParam<CommandKind> {};
+
+TEST_P(ModemCommands, AreCountedAsTheModemTakesThem)
+{
+    EXPECT_EQ(IsSarQuery(GetParam().command), GetParam().query);
+    EXPECT_EQ(IsSarSet(GetParam().command), GetParam().set);
+    EXPECT_EQ(IsPinCommand(GetParam().command), GetParam().pin);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vocabulary, ModemCommands,
+    ::testing::Values(CommandKind{"at+vcfg=\"sarcfg\",\"LTE\",3\r\n", true, false, false},
+                      CommandKind{"AT+VCFG=\"SARCFG\",\"GSM\"\r\n", true, false, false},
+                      CommandKind{"at+vcfg=\"sarcfg\",\"LTE\",21,6,4,3\r\n", false, true, false},
+                      CommandKind{"at+vcfg=\"sarcfg\",\"GSM\",30,4,2\r\n", false, true, false},
+                      CommandKind{"at+vcfg=\"rf/sar/gpioctl\",1,250\r\n", false, false, true},
+                      CommandKind{"at+vsar=2,1\r\n", false, false, true}));
+
+TEST(Expectations, ARowNeverWrittenHoldsTheFactoryValuesAndBandsAreToldApart)
+{
+    Scenario scenario;
+    auto sar = [](const char* mode, std::optional<int32_t> band, int32_t maxpower) {
+        Expectation e;
+        e.sar = SarRow{mode, band, maxpower, 0, 0};
+        return e;
+    };
+    scenario.expectations = {sar("GSM", std::nullopt, 24), sar("LTE", 3, 21), sar("LTE", 1, 21)};
+    RunResult result;
+    result.after = {SarRow{"LTE", 3, 21, 0, 0}};
+    CheckExpectations(scenario, result);
+    ASSERT_EQ(result.expectations.size(), 3u);
+    EXPECT_TRUE(result.expectations[0].held);
+    EXPECT_TRUE(result.expectations[1].held);
+    EXPECT_FALSE(result.expectations[2].held);
+    EXPECT_EQ(result.expectations[2].actual, "LTE band 1 = 24,0,0");
+    EXPECT_FALSE(result.Passed());
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+// What a run left behind, gathered from the journal, the modem's table and the
+// log files, and the scenario's expectations checked against it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scenario.h"
+
+namespace halvex_sim {
+
+struct StatusRecord {
+    size_t process = 0;  // index into RunResult::processes
+    uint32_t state = 0;
+    uint32_t controls = 0;
+    uint32_t checkpoint = 0;
+    uint32_t waitHint = 0;
+    uint32_t exitCode = 0;
+};
+
+struct ServiceProcessRecord {
+    int pid = 0;
+    int exitCode = 0;
+};
+
+struct RestartRecord {
+    std::string verb, file, params;
+};
+
+struct AtExchange {
+    std::string tx, rx;
+};
+
+struct CheckedExpectation {
+    std::string text;  // the expectation as a person reads it
+    bool held = false;
+    std::string actual;  // what was found, when it did not hold
+};
+
+struct RunResult {
+    std::vector<ServiceProcessRecord> processes;
+    std::vector<StatusRecord> status;
+    std::vector<AtExchange> at;
+    uint32_t reboots = 0;
+    std::vector<RestartRecord> restarts;
+    std::vector<std::string> dumps;
+    std::vector<std::string> problems;  // what kept the run from playing as written
+    std::vector<SarRow> after;          // the modem's table at the end (rows written)
+    std::vector<std::string> logFiles;  // host paths
+    std::vector<std::string> logLines;  // every line of every log file, in order
+    std::vector<CheckedExpectation> expectations;
+
+    bool Passed() const;
+    std::vector<std::string> Failures() const;
+};
+
+// Reads the journal (the records of every service process); restarts and dumps
+// come from the laptop itself.
+void ReadRecords(const std::string& journalPath, RunResult& result);
+// The table of the modem's non-volatile memory file.
+std::vector<SarRow> ReadModemTable(const std::string& nvramPath);
+// The row as the modem holds it when it was never written.
+SarRow FactoryRow(const SarRow& key);
+// The SAR-related classification of an AT command text.
+bool IsSarQuery(const std::string& command);
+bool IsSarSet(const std::string& command);
+bool IsPinCommand(const std::string& command);
+
+void CheckExpectations(const Scenario& scenario, RunResult& result);
+
+}  // namespace halvex_sim

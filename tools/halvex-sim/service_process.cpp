@@ -1,0 +1,430 @@
+#include "service_process.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "core/state/halvex_service.h"
+#include "host/service_host.h"
+#include "journal.h"
+#include "sim/machine.h"
+#include "step_names.h"
+
+namespace halvex_sim {
+namespace {
+
+constexpr std::chrono::milliseconds kPoll{2};         // host time between looks while the service works
+constexpr std::chrono::seconds kHangLimit{30};        // host time without simulated time moving
+constexpr std::chrono::milliseconds kStopTimeout{60000};
+constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with the service running
+constexpr int kKilledExitCode = 1;        // what taskkill /f leaves as the process's exit code
+constexpr int kCrashSignal = SIGUSR2;     // asks the worker thread to crash
+
+// A page the process may not touch, mapped before the service starts.
+volatile int* g_forbiddenPage = nullptr;
+// The worker thread, once a crash step has picked it.
+pthread_t g_crashTarget;
+std::atomic<bool> g_crashArmed{false};
+
+// Runs on the thread the crash signal was sent to: a real invalid memory access
+// there (the sanitizers leave it to the process's fault handling).
+__attribute__((no_sanitize("address", "undefined"))) void CrashThisThread(int)
+{
+    *g_forbiddenPage = 0;
+}
+
+class ServiceProcess {
+public:
+    explicit ServiceProcess(const ProcessPlan& plan)
+        : m_plan(plan), m_scenario(*plan.scenario), m_journal(JournalPath(plan.runFolder))
+    {
+    }
+
+    int Run()
+    {
+        BuildLaptop(m_scenario, m_plan.time, m_plan.runFolder, m_plan.smbiosTable, NvramPath(m_plan.runFolder));
+        ReArmLastingFaults();
+        m_journal.Append("process", {std::to_string(getpid())});
+        m_launchesAtStart = machine().shell().Launches().size();
+        machine().mbn().modem().SetCommandListener([this](const std::string&) {
+            SaveModemTable(NvramPath(m_plan.runFolder));
+            Flush();
+        });
+        // The service control manager knows the process of a service until it reports itself stopped.
+        machine().services().SetReportListener([this](const sim::ServiceControl::Status& status) {
+            if (status.currentState == sim::ServiceControl::kStopped) {
+                machine().serviceDatabase().SetProcessId(sim::ServiceDatabase::kServiceName, 0);
+            }
+            Flush();
+        });
+        void* page = mmap(nullptr, static_cast<size_t>(sysconf(_SC_PAGESIZE)), PROT_NONE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED) {
+            throw std::runtime_error("cannot map the page the crash step touches");
+        }
+        g_forbiddenPage = static_cast<volatile int*>(page);
+        struct sigaction crash = {};
+        crash.sa_handler = CrashThisThread;
+        sigaction(kCrashSignal, &crash, nullptr);
+        if (m_plan.startAtOnce) {
+            m_service = Service::StartRequested;
+            Progress("service restarted as a new process");
+        }
+        std::thread driver([this] { Drive(); });
+        int exitCode = 0;
+        bool start = false;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_service == Service::StartRequested || m_driverDone; });
+            start = m_service == Service::StartRequested;
+        }
+        if (start) {
+            machine().serviceDatabase().SetProcessId(sim::ServiceDatabase::kServiceName,
+                                                     static_cast<uint32_t>(getpid()));
+            exitCode = machine().services().RunAsService([] {
+                wchar_t commandLine[] = L"";
+                return wWinMain(nullptr, nullptr, commandLine, 10);
+            });
+            Flush();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_service = Service::Ended;
+            m_changed.notify_all();
+        }
+        driver.join();
+        Flush();
+        return exitCode;
+    }
+
+private:
+    enum class Service { NotStarted, StartRequested, Ended };
+
+    static sim::Machine& machine() { return sim::Machine::Get(); }
+
+    // Faults armed for good before this process's first step still hold.
+    void ReArmLastingFaults()
+    {
+        for (size_t i = 0; i < m_plan.firstStep; ++i) {
+            const Step& step = m_scenario.timeline[i];
+            if (step.kind == Step::Kind::Fault && step.fault.count < 0) {
+                ArmFault(step.fault);
+            }
+        }
+    }
+
+    void Drive()
+    {
+        for (size_t i = m_plan.firstStep; i < m_scenario.timeline.size(); ++i) {
+            const Step& step = m_scenario.timeline[i];
+            if ((step.kind == Step::Kind::Start && ServiceState() == Service::Ended) || RestartDue()) {
+                break;  // a new service process: the parent starts it
+            }
+            Progress(std::to_string(i + 1) + "/" + std::to_string(m_scenario.timeline.size()) + " " +
+                     StepName(step) + " (line " + std::to_string(step.line) + ")");
+            if (step.kind == Step::Kind::Crash) {
+                m_journal.Append("done", {std::to_string(i)});  // the process may not outlive it
+            }
+            if (!Play(step)) {
+                break;  // a restart interrupted the step: the new process plays it again
+            }
+            Flush();
+            m_journal.Append("done", {std::to_string(i)});
+        }
+        if (ServiceState() == Service::StartRequested) {
+            // The timeline is over while the service still runs: the run ends here.
+            Flush();
+            m_journal.Append("problem", {"the timeline ended while the service was still running"});
+            std::fflush(stdout);
+            _exit(kStillActive);
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_driverDone = true;
+        m_changed.notify_all();
+    }
+
+    // False when a restart interrupted the step.
+    bool Play(const Step& step)
+    {
+        auto& m = machine();
+        using K = Step::Kind;
+        switch (step.kind) {
+        case K::Start:
+            if (ServiceState() == Service::NotStarted) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_service = Service::StartRequested;
+                m_changed.notify_all();
+            } else {
+                Progress("  the service is already running");
+            }
+            break;
+        case K::Settle: {
+            const Passed passed = PassTime(std::chrono::milliseconds(step.ms), [this] { return Settled(); });
+            if (passed == Passed::TimedOut) {
+                Problem("line " + std::to_string(step.line) + ": the laptop did not settle within " +
+                        std::to_string(step.ms) + " ms");
+            }
+            return passed != Passed::Restart;
+        }
+        case K::Wait:
+            return PassTime(std::chrono::milliseconds(step.ms), [] { return false; }) != Passed::Restart;
+        case K::Suspend: m.power().Send(4); break;
+        case K::Resume:
+            m.power().Send(18);
+            m.power().Send(7);
+            break;
+        case K::Power: m.power().Send(step.powerEvent); break;
+        case K::Unplug: m.mbn().RemoveModem(); break;
+        case K::Plug: m.mbn().ReturnModem(); break;
+        case K::ModemState:
+            m.network().SetModemAdapter(OperStatusValue(step.modemState), !m_scenario.modem || m_scenario.modem->ipv4);
+            break;
+        case K::Pause: Control(sim::ServiceControl::kPause, "pause"); break;
+        case K::Continue: Control(sim::ServiceControl::kContinue, "continue"); break;
+        case K::Stop:
+            Control(sim::ServiceControl::kStop, "stop");
+            if (PassTime(kStopTimeout, [this] { return ServiceState() != Service::StartRequested; }) ==
+                Passed::TimedOut) {
+                Problem("line " + std::to_string(step.line) + ": the service process did not end after the stop");
+            }
+            break;
+        case K::ModemSar:
+            m.mbn().modem().SetSar(step.sar.mode, step.sar.band.value_or(0),
+                                   {step.sar.maxpower, step.sar.rowgrads, step.sar.columngrads});
+            SaveModemTable(NvramPath(m_plan.runFolder));
+            break;
+        case K::Fault: {
+            const std::string refusal = ArmFault(step.fault);
+            if (!refusal.empty()) {
+                Problem("line " + std::to_string(step.line) + ": " + refusal);
+            }
+            break;
+        }
+        case K::Crash: {
+            // A service that reported itself running may not have started its worker yet.
+            const Passed started = PassTime(kStopTimeout, [this] {
+                return ServiceState() != Service::StartRequested || ServiceMainWaits();
+            });
+            if (started == Passed::Restart) {
+                return false;
+            }
+            if (ServiceState() != Service::StartRequested || !ServiceMainWaits()) {
+                Problem("line " + std::to_string(step.line) + ": no running service to crash");
+                break;
+            }
+            // The worker crashes at a point where it holds no lock: in its next
+            // Sleep, or at once when it waits for work.
+            g_crashTarget = CHalvexService::GetInstance()->m_taskThread.native_handle();
+            g_crashArmed.store(true);
+            machine().clock().SetSleepHook([](uint32_t) {
+                if (g_crashArmed.load() && pthread_equal(pthread_self(), g_crashTarget)) {
+                    CrashThisThread(0);
+                }
+            });
+            if (WorkerWaits()) {
+                pthread_kill(g_crashTarget, kCrashSignal);
+            }
+            // The process ends on its own; until then the laptop lives on.
+            return PassTime(kStopTimeout, [] { return false; }) != Passed::Restart;
+        }
+        }
+        return true;
+    }
+
+    void Control(uint32_t control, const char* name)
+    {
+        const uint32_t result = machine().services().Send(control);
+        if (result != 0) {
+            Progress(std::string("  the service control manager refused the ") + name + " control: error " +
+                     std::to_string(result));
+        }
+    }
+
+    enum class Passed { Done, TimedOut, Restart };
+
+    // Lets simulated time pass until `done` holds or `span` has passed, or a
+    // restart is due. The driver moves Instant time only while the service is idle,
+    // one due event at a time, so that every event finds the service where
+    // real time would; while the service works, its own waits move time.
+    Passed PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
+    {
+        using Steady = std::chrono::steady_clock;
+        auto& clock = machine().clock();
+        const sim::Clock::Duration target = clock.Elapsed() + span;
+        sim::Clock::Duration lastSeen = clock.Elapsed();
+        Steady::time_point lastMove = Steady::now();
+        for (;;) {
+            if (RestartDue()) {
+                return Passed::Restart;
+            }
+            if (done()) {
+                return Passed::Done;
+            }
+            const sim::Clock::Duration now = clock.Elapsed();
+            if (now >= target) {
+                return Passed::TimedOut;
+            }
+            if (now != lastSeen) {
+                lastSeen = now;
+                lastMove = Steady::now();
+            } else if (Steady::now() - lastMove > kHangLimit) {
+                Problem("simulated time stood still for " + std::to_string(kHangLimit.count()) +
+                        " s of host time: the service seems to hang");
+                return Passed::TimedOut;
+            }
+            if (ServiceIdle()) {
+                const std::optional<sim::Clock::Duration> next = clock.NextDue();
+                const sim::Clock::Duration until = next && *next < target ? *next : target;
+                const auto step = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+                clock.Advance(static_cast<uint32_t>(std::max<int64_t>(step.count(), 1)));
+            } else {
+                clock.Follow(target, kPoll);
+            }
+        }
+    }
+
+    // A restart was requested through the shell: once the service process has
+    // ended (a command line that kills it first ends it now), the parent starts
+    // a new one and the timeline goes on there.
+    bool RestartDue()
+    {
+        const auto launches = machine().shell().Launches();
+        if (launches.size() <= m_launchesAtStart) {
+            return false;
+        }
+        if (ServiceState() == Service::StartRequested && launches.back().parameters.find("taskkill") != std::string::npos) {
+            Flush();
+            std::fflush(stdout);
+            _exit(kKilledExitCode);
+        }
+        return ServiceState() == Service::Ended;
+    }
+
+    // The service waits for work and no delivery of the laptop is due or running.
+    bool ServiceIdle()
+    {
+        if (machine().clock().TimelinesBusy()) {
+            return false;
+        }
+        return ServiceState() != Service::StartRequested || WorkerWaits();
+    }
+
+    // The service has settled in a state (no start, stop, pause or continue
+    // under way), its service main waits for the stop and its worker waits on
+    // an empty queue.
+    bool WorkerWaits()
+    {
+        if (!ServiceMainWaits()) {
+            return false;
+        }
+        CTaskQueue& queue = CHalvexService::GetInstance()->m_taskQueue;
+        return queue.Waiters() == 1 && queue.Count() == 0;
+    }
+
+    // The service is running (or paused) and its service main, which made the
+    // first report, waits for the stop: the worker thread has been started.
+    bool ServiceMainWaits()
+    {
+        return InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused}) &&
+               machine().clock().IsWaiting(machine().services().Reports().front().threadId);
+    }
+
+    // The service's last report has one of the states.
+    bool InState(std::initializer_list<uint32_t> states)
+    {
+        const auto reports = machine().services().Reports();
+        const uint32_t state = reports.empty() ? 0 : reports.back().status.currentState;
+        return std::find(states.begin(), states.end(), state) != states.end();
+    }
+
+    // Nothing more happens by itself: no event or reboot pending, and a running
+    // service's worker waits on an empty queue.
+    bool Settled()
+    {
+        return machine().clock().TimelinesIdle() && (ServiceState() != Service::StartRequested || WorkerWaits());
+    }
+
+    Service ServiceState()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_service;
+    }
+
+    // Journals what happened on the laptop since the last call.
+    void Flush()
+    {
+        std::lock_guard<std::mutex> lock(m_flushMutex);
+        const auto transcript = machine().mbn().Transcript();
+        for (; m_transcriptSeen < transcript.size(); ++m_transcriptSeen) {
+            const auto& entry = transcript[m_transcriptSeen];
+            if (entry.commandId == sim::MobileBroadband::kAtCommandId && !entry.reply.empty()) {
+                m_journal.Append("at", {entry.command, entry.reply});
+            } else if (entry.commandId == sim::MobileBroadband::kRebootCommandId && entry.accepted &&
+                       entry.command == "00 11") {
+                m_journal.Append("reboot");
+            }
+        }
+        const auto reports = machine().services().Reports();
+        for (; m_reportsSeen < reports.size(); ++m_reportsSeen) {
+            const auto& s = reports[m_reportsSeen].status;
+            m_journal.Append("status", {std::to_string(s.currentState), std::to_string(s.controlsAccepted),
+                                        std::to_string(s.checkPoint), std::to_string(s.waitHint),
+                                        std::to_string(s.win32ExitCode)});
+        }
+    }
+
+    void Problem(const std::string& text)
+    {
+        Progress("  " + text);
+        m_journal.Append("problem", {text});
+    }
+
+    void Progress(const std::string& text)
+    {
+        if (m_plan.quiet) {
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(machine().clock().Elapsed()).count();
+        std::printf("[%10.3f s] %s\n", seconds, text.c_str());
+        std::fflush(stdout);
+    }
+
+    const ProcessPlan& m_plan;
+    const Scenario& m_scenario;
+    JournalWriter m_journal;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    Service m_service = Service::NotStarted;
+    bool m_driverDone = false;
+    std::mutex m_flushMutex;
+    size_t m_transcriptSeen = 0;
+    size_t m_reportsSeen = 0;
+    size_t m_launchesAtStart = 0;
+};
+
+}  // namespace
+
+std::string JournalPath(const std::string& runFolder)
+{
+    return runFolder + "/journal.txt";
+}
+
+std::string NvramPath(const std::string& runFolder)
+{
+    return runFolder + "/modem-nvram.txt";
+}
+
+int RunServiceProcess(const ProcessPlan& plan)
+{
+    return ServiceProcess(plan).Run();
+}
+
+}  // namespace halvex_sim

@@ -11,6 +11,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
+#include <iterator>
+#include <utility>
 
 #include "logging/common_util_registry.h"
 #include "logging/path_format.h"
@@ -137,26 +139,56 @@ void LogHelper::Shutdown()
 
 namespace {
 
+// The time a line is stamped with: the system time as Windows reports it, so
+// lines carry the same clock as the file name and the rest of the service.
+spdlog::log_clock::time_point LineTime()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 100 ns ticks from 1601 to 1970
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const std::chrono::microseconds sinceEpoch((ticks - kUnixEpochTicks) / 10);
+    return spdlog::log_clock::time_point(std::chrono::duration_cast<spdlog::log_clock::duration>(sinceEpoch));
+}
+
+// Formats the payload and hands it to the logger with the line's time.
+template <typename... Args>
+void WriteStamped(spdlog::logger& logger, spdlog::level::level_enum level, fmt::format_string<Args...> format,
+                  Args&&... args)
+{
+    if (!logger.should_log(level)) {
+        return;
+    }
+    // This overload of the library does not catch its own errors (as its
+    // formatting overloads do): after the shutdown it throws for want of its
+    // thread pool, and such a line is to be dropped without a trace.
+    try {
+        fmt::memory_buffer payload;
+        fmt::format_to(std::back_inserter(payload), format, std::forward<Args>(args)...);
+        logger.log(LineTime(), spdlog::source_loc{}, level, spdlog::string_view_t(payload.data(), payload.size()));
+    } catch (const std::exception&) {
+    }
+}
+
 void WriteLine(spdlog::logger& logger, int level, const char* function, const char* threadId, const char* message)
 {
+    using spdlog::level::level_enum;
     switch (level) {
     case LOG_LEVEL_ERROR:
-        logger.error("{} e :   {}", threadId, message);
+        WriteStamped(logger, level_enum::err, "{} e :   {}", threadId, message);
         break;
     case LOG_LEVEL_INFO:
     case LOG_LEVEL_INFO_ALT:
-        logger.info("{} i :   {}", threadId, message);
+        WriteStamped(logger, level_enum::info, "{} i :   {}", threadId, message);
         break;
     case LOG_LEVEL_WARNING:
-        logger.warn("{} w :   {}", threadId, message);
+        WriteStamped(logger, level_enum::warn, "{} w :   {}", threadId, message);
         break;
     case LOG_LEVEL_BARE:
-        if (logger.should_log(spdlog::level::info)) {
-            logger.info("{}", message);
-        }
+        WriteStamped(logger, level_enum::info, "{}", message);
         break;
     case LOG_LEVEL_TRACE:
-        logger.trace("{} h :   {}, {}", threadId, function ? function : "", message);
+        WriteStamped(logger, level_enum::trace, "{} h :   {}, {}", threadId, function ? function : "", message);
         break;
     default:
         break;
@@ -212,7 +244,7 @@ void LogHelper::WriteScopeLine(char sign, const char* function)
     }
     char threadId[32];
     FormatThreadId(threadId);
-    logger->info("{} h : {} {}", threadId, sign, function ? function : "");
+    WriteStamped(*logger, spdlog::level::info, "{} h : {} {}", threadId, sign, function ? function : "");
 }
 
 LogScope::LogScope(const char* function) : m_function(function)

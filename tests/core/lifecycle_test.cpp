@@ -73,7 +73,11 @@ TEST_F(Lifecycle, SuspendDuringTheFirstBringUpEndsItAndTheResumeChecksAgain)
 {
     HoldConfiguredValues();
     std::atomic<bool> suspended{false};
+    std::vector<uint32_t> bringUpWaits;  // the worker's; the stop's 20 ms polls may overflow the clock's records
     machine().clock().SetSleepHook([&](uint32_t ms) {
+        if (ms != 20) {
+            bringUpWaits.push_back(ms);
+        }
         if (ms == 200 && !suspended) {
             power().Send(PBT_APMSUSPEND);
             suspended = true;
@@ -93,9 +97,9 @@ TEST_F(Lifecycle, SuspendDuringTheFirstBringUpEndsItAndTheResumeChecksAgain)
     service()->ServiceDestroy();
     // Only the second run reached the modem; then only the stop's 20 ms polls.
     EXPECT_THAT(Commands(), ElementsAre("at+vcfg=\"sarcfg\",\"LTE\",3\r\n", "at+vcfg=\"sarcfg\",\"GSM\"\r\n"));
-    auto waits = Waits();
-    EXPECT_THAT(std::vector<uint32_t>(waits.begin(), waits.begin() + 2), ElementsAre(200, 200));
-    EXPECT_EQ(std::count(waits.begin(), waits.end(), 20u), static_cast<long>(waits.size()) - 2);
+    EXPECT_THAT(bringUpWaits, ElementsAre(200, 200));
+    const auto waits = Waits();
+    EXPECT_TRUE(std::all_of(waits.begin(), waits.end(), [](uint32_t ms) { return ms == 20 || ms == 200; }));
     EXPECT_THAT(Logged({">>>>>>", "PBT_", "ServiceDestroy"}),
                 ElementsAre("i :   >>>>>> TASK_ID_DEFAULT", "i :   PBT_APMRESUMEAUTOMATIC", "i :   >>>>>> TASK_ID_DEFAULT",
                             "i :   ServiceDestroy success"));

@@ -1,20 +1,11 @@
 #include "core/state/halvex_service.h"
 
-namespace {
-
-// Created by the service main thread before any other thread can reach it and
-// never destroyed: threads of the service may still reach it while the
-// process ends.
-CHalvexService* g_service = nullptr;
-
-}  // namespace
-
 CHalvexService* CHalvexService::GetInstance()
 {
-    if (g_service == nullptr) {
-        g_service = new CHalvexService();
-    }
-    return g_service;
+    // Created on first use (safely, should two threads ask at once) and never
+    // destroyed: threads of the service may still reach it while the process ends.
+    static CHalvexService* const instance = new CHalvexService();
+    return instance;
 }
 
 CHalvexService::CHalvexService()

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "logging/common_util_registry.h"
+#include "logging/file_time.h"
 #include "logging/path_format.h"
 
 namespace {
@@ -145,9 +146,8 @@ spdlog::log_clock::time_point LineTime()
 {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 100 ns ticks from 1601 to 1970
-    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    const std::chrono::microseconds sinceEpoch((ticks - kUnixEpochTicks) / 10);
+    const uint64_t ticks = FileTimeTicks(now) - kFileTimeSecondsBeforeUnixEpoch * kFileTimeTicksPerSecond;
+    const std::chrono::microseconds sinceEpoch(ticks / 10);
     return spdlog::log_clock::time_point(std::chrono::duration_cast<spdlog::log_clock::duration>(sinceEpoch));
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "logging/file_time.h"
 #include "logging/log_helper.h"
 #include "logging/path_format.h"
 
@@ -36,8 +37,8 @@ struct OlderFirst {
 
 int64_t FileTimeToUnixSeconds(const FILETIME& time)
 {
-    uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    return static_cast<int64_t>(ticks / 10000000ULL) - 11644473600LL;
+    return static_cast<int64_t>(FileTimeTicks(time) / kFileTimeTicksPerSecond) -
+           static_cast<int64_t>(kFileTimeSecondsBeforeUnixEpoch);
 }
 
 int64_t NowUnixSeconds()

@@ -26,6 +26,16 @@ HPOWERNOTIFY RegisterForPowerChanges(CHalvexService* service)
     return RegisterSuspendResumeNotification(&g_powerNotifyParams, DEVICE_NOTIFY_CALLBACK);
 }
 
+// What both resume events do: register again unless registered, and leave the suspended state.
+void MarkResumed(CHalvexService* service)
+{
+    if (!service->m_bPowerEventRegistered) {
+        service->RegisterPowerEvent();
+    }
+    service->m_bPowerEventRegistered = true;
+    service->m_bSuspended = false;
+}
+
 }  // namespace
 
 bool CHalvexService::ServiceInit()
@@ -118,19 +128,11 @@ ULONG CALLBACK CHalvexService::PowerChanged(PVOID, ULONG type, PVOID)
         break;
     case PBT_APMRESUMESUSPEND:
         LogHelper::Log(LOG_LEVEL_INFO, kPowerChanged, "PBT_APMRESUMESUSPEND");
-        if (!service->m_bPowerEventRegistered) {
-            service->RegisterPowerEvent();
-        }
-        service->m_bSuspended = false;
-        service->m_bPowerEventRegistered = true;
+        MarkResumed(service);
         break;
     case PBT_APMRESUMEAUTOMATIC:
         LogHelper::Log(LOG_LEVEL_INFO, kPowerChanged, "PBT_APMRESUMEAUTOMATIC");
-        if (!service->m_bPowerEventRegistered) {
-            service->RegisterPowerEvent();
-        }
-        service->m_bPowerEventRegistered = true;
-        service->m_bSuspended = false;
+        MarkResumed(service);
         service->ServiceTaskQueuePush(TASK_ID_DEFAULT);
         break;
     default:

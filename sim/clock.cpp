@@ -48,6 +48,33 @@ Clock::Hold::~Hold()
     m_clock.AdvanceLocked();
 }
 
+Clock::Bound::Bound(Clock& clock) : m_clock(clock)
+{
+    std::lock_guard<std::mutex> lock(m_clock.m_mutex);
+    m_limit = m_clock.NowLocked();
+    m_clock.m_bounds.push_back(this);
+}
+
+Clock::Bound::~Bound()
+{
+    std::lock_guard<std::mutex> lock(m_clock.m_mutex);
+    m_clock.m_bounds.erase(std::find(m_clock.m_bounds.begin(), m_clock.m_bounds.end(), this));
+    m_clock.AdvanceLocked();
+}
+
+void Clock::Bound::MoveTo(Duration limit)
+{
+    std::lock_guard<std::mutex> lock(m_clock.m_mutex);
+    m_limit = limit;
+    m_clock.AdvanceLocked();
+}
+
+void Clock::Bound::HoldAtNow()
+{
+    std::lock_guard<std::mutex> lock(m_clock.m_mutex);
+    m_limit = m_clock.NowLocked();
+}
+
 void Clock::SetMode(Mode mode, double realPerSimulated)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -371,7 +398,7 @@ bool Clock::TimedWait(Signal* signal, uint32_t milliseconds, WaitRecord::Kind ki
 // Instant time moves only when every known party is blocked: no Hold, no
 // waiter whose wait is over, no timeline with due or running work. It moves
 // to the earliest deadline of the waiters that drive it, or to a timeline's
-// next due item when that comes first.
+// next due item when that comes first, and never past a Bound's limit.
 void Clock::AdvanceLocked()
 {
     if (m_mode != Mode::Instant || m_holds > 0) {
@@ -400,6 +427,11 @@ void Clock::AdvanceLocked()
         const std::optional<Duration> due = timeline->NextDueLocked();
         if (due && (!target || *due < *target)) {
             target = due;
+        }
+    }
+    for (const Bound* bound : m_bounds) {
+        if (target && bound->m_limit < *target) {
+            target = bound->m_limit;
         }
     }
     if (!target || *target <= m_virtual) {

@@ -12,7 +12,8 @@
 //    but that has not returned yet, a Hold) and moves only when a thread waits
 //    on the clock: to the earliest of the waiters' deadlines and the timelines'
 //    next due work. Deliveries due before a waiter's deadline so run first, in
-//    due order, and a wait nobody ends is over at once in wall time.
+//    due order, and a wait nobody ends is over at once in wall time. A Bound
+//    keeps it from moving past a limit.
 //
 // Every Sleep and every timed wait is recorded: the last kRecordLimit of them
 // and a total count, so memory stays flat in a long run.
@@ -83,6 +84,24 @@ public:
 
     private:
         Clock& m_clock;
+    };
+
+    // While one exists, Instant time moves no further than its limit, whoever
+    // waits: a driver of outside events keeps time from running past the next
+    // event it plays while it is not waiting itself. Real time is not bound.
+    class Bound {
+    public:
+        explicit Bound(Clock& clock);  // limited to the current time
+        ~Bound();
+        Bound(const Bound&) = delete;
+        Bound& operator=(const Bound&) = delete;
+        void MoveTo(Duration limit);
+        void HoldAtNow();
+
+    private:
+        friend class Clock;
+        Clock& m_clock;
+        Duration m_limit;
     };
 
     void SetMode(Mode mode, double realPerSimulated = 1.0);
@@ -181,6 +200,7 @@ private:
     std::vector<Waiter*> m_waiters;
     std::vector<Timeline*> m_timelines;
     int m_holds = 0;
+    std::vector<const Bound*> m_bounds;
 
     std::vector<WaitRecord> m_records;  // a ring of kRecordLimit
     uint64_t m_recordCount = 0;

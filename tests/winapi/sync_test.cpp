@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -183,6 +184,25 @@ TEST_F(Sync, ARunningDeliveryHoldsInstantTimeStill)
     EXPECT_TRUE(clock.AwaitWaiters(1, std::chrono::seconds(5)));  // not over before the delivery ends
     EXPECT_EQ(ElapsedMs(clock), 0u);
     release.set_value();
+    sleeper.join();
+    EXPECT_EQ(ElapsedMs(clock), 1000u);
+}
+
+// A bound stops Instant time at its limit, whoever waits, until it moves on or goes.
+TEST_F(Sync, ABoundKeepsInstantTimeFromRunningPastItsLimit)
+{
+    sim::Clock& clock = machine().clock();
+    std::optional<sim::Clock::Bound> bound(std::in_place, clock);
+    bound->MoveTo(std::chrono::milliseconds(300));
+    std::thread sleeper([] { Sleep(1000); });
+    EXPECT_TRUE(clock.AwaitWaiters(1, std::chrono::seconds(5)));
+    EXPECT_EQ(ElapsedMs(clock), 300u);
+    bound->MoveTo(std::chrono::milliseconds(600));
+    EXPECT_EQ(ElapsedMs(clock), 600u);
+    bound->HoldAtNow();
+    bound->MoveTo(std::chrono::milliseconds(100));  // time never goes back
+    EXPECT_EQ(ElapsedMs(clock), 600u);
+    bound.reset();
     sleeper.join();
     EXPECT_EQ(ElapsedMs(clock), 1000u);
 }

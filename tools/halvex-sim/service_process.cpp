@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -54,6 +55,7 @@ public:
     {
         BuildLaptop(m_scenario, m_plan.time, m_plan.runFolder, m_plan.smbiosTable, NvramPath(m_plan.runFolder));
         ReArmLastingFaults();
+        m_bound.emplace(machine().clock());
         m_journal.Append("process", {std::to_string(getpid())});
         m_launchesAtStart = machine().shell().Launches().size();
         machine().mbn().modem().SetCommandListener([this](const std::string&) {
@@ -251,14 +253,23 @@ private:
     enum class Passed { Done, TimedOut, Restart };
 
     // Lets simulated time pass until `done` holds or `span` has passed, or a
-    // restart is due. The driver moves Instant time only while the service is idle,
+    // restart is due. Instant time stands still between steps and never runs
+    // past the step's end. The driver moves it only while the service is idle,
     // one due event at a time, so that every event finds the service where
     // real time would; while the service works, its own waits move time.
     Passed PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
     {
+        const sim::Clock::Duration target = machine().clock().Elapsed() + span;
+        m_bound->MoveTo(target);
+        const Passed passed = PassTimeUntil(target, done);
+        m_bound->HoldAtNow();
+        return passed;
+    }
+
+    Passed PassTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
+    {
         using Steady = std::chrono::steady_clock;
         auto& clock = machine().clock();
-        const sim::Clock::Duration target = clock.Elapsed() + span;
         sim::Clock::Duration lastSeen = clock.Elapsed();
         Steady::time_point lastMove = Steady::now();
         for (;;) {
@@ -400,6 +411,7 @@ private:
     const ProcessPlan& m_plan;
     const Scenario& m_scenario;
     JournalWriter m_journal;
+    std::optional<sim::Clock::Bound> m_bound;  // Instant time goes no further than the step played
     std::mutex m_mutex;
     std::condition_variable m_changed;
     Service m_service = Service::NotStarted;

@@ -1,16 +1,53 @@
-// The pieces of halvex-sim that outlive a service process: the journal it
-// writes, and the reading of the modem's commands and of the expectations.
+// The pieces of halvex-sim that outlive a service process: the run's folder,
+// the journal it writes, and the reading of the modem's commands and of the
+// expectations.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 #include "journal.h"
+#include "run_folder.h"
 #include "run_result.h"
 
 namespace {
 
 using namespace halvex_sim;
+
+// Only run folders that no run holds and that are older than the age go.
+TEST(RunFolders, OnlyStaleFoldersOfEndedRunsAreRemoved)
+{
+    namespace fs = std::filesystem;
+    char parent[] = "/tmp/halvex-runs-XXXXXX";
+    ASSERT_NE(mkdtemp(parent), nullptr);
+    ASSERT_EQ(setenv("TMPDIR", parent, 1), 0);
+    const auto made = [&](const std::string& name) {
+        fs::create_directories(fs::path(parent) / name / "logs");
+        return fs::path(parent) / name;
+    };
+    const fs::path ended = made("halvex-sim-run-ended");
+    const fs::path recent = made("halvex-sim-run-recent");
+    const fs::path other = made("not-a-run");
+    std::optional<RunFolder> running(std::in_place);
+    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const fs::path& folder : {ended, other, fs::path(running->Path())}) {
+        fs::last_write_time(folder, twoDaysAgo);
+    }
+    RemoveStaleRunFolders(parent, std::chrono::hours(24));
+    EXPECT_FALSE(fs::exists(ended));
+    EXPECT_TRUE(fs::exists(recent));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(running->Path()));
+    const std::string runningPath = running->Path();
+    running.reset();  // the run ends; its folder stays until it is stale too
+    EXPECT_TRUE(fs::exists(runningPath));
+    RemoveStaleRunFolders(parent, std::chrono::hours(24));
+    EXPECT_FALSE(fs::exists(runningPath));
+    unsetenv("TMPDIR");
+    fs::remove_all(parent);
+}
 
 TEST(Journal, FieldsWithLineEndsTabsAndBackslashesComeBackAsWritten)
 {

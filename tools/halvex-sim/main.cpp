@@ -15,6 +15,7 @@
 #include "laptop_analysis.h"
 #include "logging/log_helper.h"
 #include "report.h"
+#include "run_folder.h"
 #include "service_process.h"
 #include "sim/file_system.h"
 #include "sim/firmware.h"
@@ -52,16 +53,6 @@ std::string Unplayable(const Scenario& scenario, const std::string& file)
         }
     }
     return "";
-}
-
-std::string MakeRunFolder()
-{
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/halvex-sim-run-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create the run's folder under " + pattern);
-    }
-    return pattern;
 }
 
 // The programs the service processes started through the shell, from the record the laptop keeps.
@@ -220,7 +211,8 @@ int Run(const Options& options)
     } else if (scenario.laptop) {
         plan.smbiosTable = LaptopSmbiosTable(*scenario.laptop);
     }
-    plan.runFolder = MakeRunFolder();
+    const RunFolder runFolder;
+    plan.runFolder = runFolder.Path();
     if (!options.quiet) {
         std::cout << "Scenario \"" << scenario.name << "\" from " << file << "; the laptop lives in "
                   << plan.runFolder << "\n";

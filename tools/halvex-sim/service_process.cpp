@@ -54,7 +54,7 @@ public:
     int Run()
     {
         BuildLaptop(m_scenario, m_plan.time, m_plan.runFolder, m_plan.smbiosTable, NvramPath(m_plan.runFolder));
-        ReArmLastingFaults();
+        RestoreLaptop();
         m_bound.emplace(machine().clock());
         m_journal.Append("process", {std::to_string(getpid())});
         m_launchesAtStart = machine().shell().Launches().size();
@@ -112,15 +112,21 @@ private:
 
     static sim::Machine& machine() { return sim::Machine::Get(); }
 
-    // Faults armed for good before this process's first step still hold.
-    void ReArmLastingFaults()
+    // The laptop outlives a service process: what the steps before this
+    // process's first one did to it still holds (faults armed for good, the
+    // modem unplugged, its adapter's status; its table is in its memory).
+    void RestoreLaptop()
     {
+        using K = Step::Kind;
         for (size_t i = 0; i < m_plan.firstStep; ++i) {
             const Step& step = m_scenario.timeline[i];
-            if (step.kind == Step::Kind::Fault && step.fault.count < 0) {
+            if (step.kind == K::Fault && step.fault.count < 0) {
                 ArmFault(step.fault);
+            } else if (step.kind == K::Unplug || step.kind == K::Plug || step.kind == K::ModemState) {
+                Play(step);
             }
         }
+        machine().mbn().WaitIdle();  // the news of an unplug is out before the service starts
     }
 
     void Drive()
@@ -231,11 +237,16 @@ private:
                     CrashThisThread(0);
                 }
             });
-            if (WorkerWaits()) {
-                pthread_kill(g_crashTarget, kCrashSignal);
-            }
-            // The process ends on its own; until then the laptop lives on.
-            return PassTime(kStopTimeout, [] { return false; }) != Passed::Restart;
+            // A worker waiting for work does not sleep: the signal crashes it there,
+            // once, whenever it comes to wait before its next Sleep.
+            bool signalled = false;
+            return PassTime(kStopTimeout, [this, &signalled] {
+                       if (!signalled && WorkerWaits()) {
+                           signalled = true;
+                           pthread_kill(g_crashTarget, kCrashSignal);
+                       }
+                       return false;  // the process ends on its own; until then the laptop lives on
+                   }) != Passed::Restart;
         }
         }
         return true;

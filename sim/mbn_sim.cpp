@@ -234,24 +234,37 @@ bool ChangePresence(MobileBroadband::Impl& hub, bool present, PresenceNews& news
     return true;
 }
 
+// The events of one departure or return come from different sources, so they
+// reach the sinks a moment apart: work that the first one starts is under way
+// when the next comes, whatever the pace of time.
+constexpr uint32_t kPresenceEventSpacingMs = 5;
+
 // Tells the presence listener, then the sinks, that the modem left or returned.
-void Announce(MobileBroadband::Impl& hub, const PresenceNews& news)
+// Returns when (from now) the last event is fired.
+uint32_t Announce(MobileBroadband::Impl& hub, const PresenceNews& news)
 {
     if (news.listener) {
         news.listener(news.present);
     }
+    uint32_t delay = 0;
     for (MobileBroadband::PresenceEvent event : news.events) {
-        hub.FirePresenceEvent(event);
+        if (delay == 0) {
+            hub.FirePresenceEvent(event);
+        } else {
+            MobileBroadband::Impl* target = &hub;
+            hub.dispatcher.Post([target, event] { target->FirePresenceEvent(event); }, delay);
+        }
+        delay += kPresenceEventSpacingMs;
     }
+    return delay == 0 ? 0 : delay - kPresenceEventSpacingMs;
 }
 
 // The modem leaves or returns and the news goes out on the calling thread.
-void SwitchPresenceNow(MobileBroadband::Impl& hub, bool present)
+// Returns when (from now) the last event is fired.
+uint32_t SwitchPresenceNow(MobileBroadband::Impl& hub, bool present)
 {
     PresenceNews news;
-    if (ChangePresence(hub, present, news)) {
-        Announce(hub, news);
-    }
+    return ChangePresence(hub, present, news) ? Announce(hub, news) : 0;
 }
 
 // The modem leaves or returns at once; the news goes out on a worker thread.
@@ -275,9 +288,9 @@ void MobileBroadband::Impl::StartReboot(std::function<void()> afterLeaving)
     Impl* hub = this;
     dispatcher.Post(
         [hub, afterLeaving] {
-            SwitchPresenceNow(*hub, false);
+            const uint32_t left = SwitchPresenceNow(*hub, false);
             if (afterLeaving) {
-                afterLeaving();
+                hub->dispatcher.Post(afterLeaving, left);  // after the last removal event
             }
             uint32_t away = 0;
             {

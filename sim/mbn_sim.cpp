@@ -240,7 +240,7 @@ bool ChangePresence(MobileBroadband::Impl& hub, bool present, PresenceNews& news
 constexpr uint32_t kPresenceEventSpacingMs = 5;
 
 // Tells the presence listener, then the sinks, that the modem left or returned.
-// Returns when (from now) the last event is fired.
+// Returns when (from now) the next news may follow: a spacing after the last event.
 uint32_t Announce(MobileBroadband::Impl& hub, const PresenceNews& news)
 {
     if (news.listener) {
@@ -256,11 +256,11 @@ uint32_t Announce(MobileBroadband::Impl& hub, const PresenceNews& news)
         }
         delay += kPresenceEventSpacingMs;
     }
-    return delay == 0 ? 0 : delay - kPresenceEventSpacingMs;
+    return delay;
 }
 
 // The modem leaves or returns and the news goes out on the calling thread.
-// Returns when (from now) the last event is fired.
+// Returns when (from now) the next news may follow.
 uint32_t SwitchPresenceNow(MobileBroadband::Impl& hub, bool present)
 {
     PresenceNews news;
@@ -290,7 +290,7 @@ void MobileBroadband::Impl::StartReboot(std::function<void()> afterLeaving)
         [hub, afterLeaving] {
             const uint32_t left = SwitchPresenceNow(*hub, false);
             if (afterLeaving) {
-                hub->dispatcher.Post(afterLeaving, left);  // after the last removal event
+                hub->dispatcher.Post(afterLeaving, left);  // after the removal events
             }
             uint32_t away = 0;
             {

@@ -217,14 +217,14 @@ private:
             break;
         }
         case K::Crash: {
-            // A service that reported itself running may not have started its worker yet.
             const Passed started = PassTime(kStopTimeout, [this] {
-                return ServiceState() != Service::StartRequested || ServiceMainWaits();
+                return ServiceState() != Service::StartRequested ||
+                       InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused});
             });
             if (started == Passed::Restart) {
                 return false;
             }
-            if (ServiceState() != Service::StartRequested || !ServiceMainWaits()) {
+            if (!AwaitServiceMainWaits()) {
                 Problem("line " + std::to_string(step.line) + ": no running service to crash");
                 break;
             }
@@ -357,6 +357,21 @@ private:
     {
         return InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused}) &&
                machine().clock().IsWaiting(machine().services().Reports().front().threadId);
+    }
+
+    // A service that reported itself running may not have started its worker
+    // yet. That takes its service main no simulated time, so time stands still
+    // (between steps) while it gets there, however slowly it is scheduled.
+    bool AwaitServiceMainWaits()
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + kHangLimit;
+        while (!ServiceMainWaits()) {
+            if (ServiceState() != Service::StartRequested || std::chrono::steady_clock::now() > giveUp) {
+                return false;
+            }
+            std::this_thread::sleep_for(kPoll);
+        }
+        return true;
     }
 
     // The service's last report has one of the states.

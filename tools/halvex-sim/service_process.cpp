@@ -41,6 +41,12 @@ std::atomic<bool> g_crashArmed{false};
 // there (the sanitizers leave it to the process's fault handling).
 __attribute__((no_sanitize("address", "undefined"))) void CrashThisThread(int)
 {
+    // Run from the crash signal's handler, the fault must not find itself blocked
+    // (a sanitizer may run handlers with every signal blocked).
+    sigset_t fault;
+    sigemptyset(&fault);
+    sigaddset(&fault, SIGSEGV);
+    pthread_sigmask(SIG_UNBLOCK, &fault, nullptr);
     *g_forbiddenPage = 0;
 }
 

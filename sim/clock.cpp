@@ -295,6 +295,17 @@ void Clock::Reset(Mode mode, double realPerSimulated)
     WakeLocked(true);
 }
 
+void Clock::ContinueFrom(Duration from, std::chrono::system_clock::time_point wallAtZero)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_realBase = Steady::now();
+    m_base = from;
+    m_virtual = from;
+    m_wallBase = wallAtZero;
+    m_wallSimulatedBase = Duration{0};
+    WakeLocked(true);
+}
+
 void Clock::Attach(Timeline* timeline)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -163,6 +163,10 @@ public:
     // sleep hook. Unlike SetMode, time starts from 0 in the new mode.
     void Reset(Mode mode = Mode::Real, double realPerSimulated = 1.0);
 
+    // Time goes on from `from` (a new process continuing a run): wall time is
+    // `wallAtZero` plus simulated time outside Real mode. Call after Reset.
+    void ContinueFrom(Duration from, std::chrono::system_clock::time_point wallAtZero);
+
     // ---- timelines ----
     std::mutex& Mutex() { return m_mutex; }
     void Attach(Timeline* timeline);

@@ -57,7 +57,7 @@ bool Shell::Start(const Launch& launch, uint32_t& error)
     }
     std::ofstream record(RecordPath(), std::ios::app);
     record << Escape(launch.verb) << '\t' << Escape(launch.file) << '\t' << Escape(launch.parameters) << '\t'
-           << Escape(launch.directory) << '\t' << launch.show << '\t' << launch.mask << '\n';
+           << Escape(launch.directory) << '\t' << launch.show << '\t' << launch.mask << '\t' << launch.elapsedMs << '\n';
     return true;
 }
 
@@ -75,15 +75,16 @@ std::vector<Shell::Launch> Shell::Launches() const
     std::string line;
     while (std::getline(record, line)) {
         std::istringstream fields(line);
-        std::string verb, file, parameters, directory, show, mask;
+        std::string verb, file, parameters, directory, show, mask, elapsed;
         std::getline(fields, verb, '\t');
         std::getline(fields, file, '\t');
         std::getline(fields, parameters, '\t');
         std::getline(fields, directory, '\t');
         std::getline(fields, show, '\t');
         std::getline(fields, mask, '\t');
+        std::getline(fields, elapsed, '\t');
         launches.push_back(Launch{Unescape(verb), Unescape(file), Unescape(parameters), Unescape(directory),
-                                  std::stoi(show), static_cast<uint32_t>(std::stoul(mask))});
+                                  std::stoi(show), static_cast<uint32_t>(std::stoul(mask)), std::stoull(elapsed)});
     }
     return launches;
 }

@@ -24,6 +24,7 @@ public:
         std::string directory;
         int show = 0;
         uint32_t mask = 0;
+        uint64_t elapsedMs = 0;  // simulated time of the launch
     };
 
     explicit Shell(FileSystem& files) : m_files(files) {}

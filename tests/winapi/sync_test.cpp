@@ -255,4 +255,13 @@ TEST_F(Sync, PinnedWallTimeIsWhatTheTimeCallsReportAndOtherwiseItFollowsSimulate
     const uint64_t after = (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
     EXPECT_EQ(after - before, 90ULL * 60 * 10000000ULL);
     EXPECT_EQ(machine().clock().RecordCount(), 1u);  // Advance is not one of the service's waits
+
+    // A process continuing a run goes on from the run's time and wall time.
+    machine().clock().ContinueFrom(std::chrono::seconds(7), std::chrono::system_clock::from_time_t(86400 * 365));
+    Sleep(500);
+    EXPECT_EQ(ElapsedMs(machine().clock()), 7500u);
+    GetSystemTime(&utc);
+    EXPECT_EQ(utc.wYear, 1971);
+    EXPECT_EQ(utc.wSecond, 7);
+    EXPECT_EQ(utc.wMilliseconds, 500);
 }

@@ -110,6 +110,7 @@ void BuildLaptop(const Scenario& scenario, const TimeOptions& time, const std::s
     sim::Machine& machine = sim::Machine::Get();
     machine.Reset();
     machine.clock().Reset(time.mode, time.realPerSimulated);
+    machine.clock().ContinueFrom(time.start, time.wallAtZero);
     auto& files = machine.fileSystem();
     files.Adopt(runFolder);
 

@@ -3,6 +3,7 @@
 // table as its non-volatile memory left it.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@ namespace halvex_sim {
 struct TimeOptions {
     sim::Clock::Mode mode = sim::Clock::Mode::Real;
     double realPerSimulated = 1.0;
+    // Where a service process's clock starts: the run's time so far, and the
+    // wall time at the run's start (one time line over all its processes).
+    sim::Clock::Duration start{0};
+    std::chrono::system_clock::time_point wallAtZero = std::chrono::system_clock::now();
 };
 
 // The raw SMBIOS table of the scenario's <laptop>.

@@ -75,6 +75,22 @@ size_t NextStep(const std::vector<JournalRecord>& records, size_t firstStep)
     return next;
 }
 
+// The simulated time the run reached: its last finished step or restart request.
+sim::Clock::Duration TimeReached(const std::vector<JournalRecord>& records,
+                                 const std::vector<sim::Shell::Launch>& launches)
+{
+    uint64_t ms = 0;
+    for (const JournalRecord& record : records) {
+        if (record.kind == "done") {
+            ms = std::max<uint64_t>(ms, std::stoull(record.Field(1)));
+        }
+    }
+    for (const sim::Shell::Launch& launch : launches) {
+        ms = std::max(ms, launch.elapsedMs);
+    }
+    return std::chrono::milliseconds(ms);
+}
+
 // Runs the timeline's service processes one after another; the problems of the run itself.
 std::vector<std::string> RunProcesses(ProcessPlan plan)
 {
@@ -107,9 +123,11 @@ std::vector<std::string> RunProcesses(ProcessPlan plan)
             journal.Append("exit", {std::to_string(128 + WTERMSIG(status))});
             journal.Append("problem", {"a service process ended by signal " + std::to_string(WTERMSIG(status))});
         }
-        const size_t nextStep = NextStep(ReadJournal(JournalPath(plan.runFolder)), plan.firstStep);
+        const std::vector<JournalRecord> records = ReadJournal(JournalPath(plan.runFolder));
+        const size_t nextStep = NextStep(records, plan.firstStep);
         // A restart's command line ends with starting the service again.
         const auto launches = Launches(plan.runFolder);
+        plan.time.start = TimeReached(records, launches);
         const bool restart = launches.size() > launchesBefore &&
                              launches.back().parameters.find("net start") != std::string::npos;
         if (restart) {

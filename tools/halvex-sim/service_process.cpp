@@ -145,13 +145,13 @@ private:
             Progress(std::to_string(i + 1) + "/" + std::to_string(m_scenario.timeline.size()) + " " +
                      StepName(step) + " (line " + std::to_string(step.line) + ")");
             if (step.kind == Step::Kind::Crash) {
-                m_journal.Append("done", {std::to_string(i)});  // the process may not outlive it
+                Done(i);  // the process may not outlive it
             }
             if (!Play(step)) {
                 break;  // a restart interrupted the step: the new process plays it again
             }
             Flush();
-            m_journal.Append("done", {std::to_string(i)});
+            Done(i);
         }
         if (ServiceState() == Service::StartRequested) {
             // The timeline is over while the service still runs: the run ends here.
@@ -163,6 +163,13 @@ private:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_driverDone = true;
         m_changed.notify_all();
+    }
+
+    // The step is over, at this simulated time.
+    void Done(size_t step)
+    {
+        const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(machine().clock().Elapsed());
+        m_journal.Append("done", {std::to_string(step), std::to_string(now.count())});
     }
 
     // False when a restart interrupted the step.

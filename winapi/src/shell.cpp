@@ -1,3 +1,4 @@
+#include <chrono>
 #include <mutex>
 #include <set>
 
@@ -52,10 +53,13 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info)
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    sim::Shell::Launch launch{Text(info->lpVerb), Text(info->lpFile),  Text(info->lpParameters),
-                              Text(info->lpDirectory), info->nShow, info->fMask};
+    sim::Machine& machine = sim::Machine::Get();
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(machine.clock().Elapsed());
+    sim::Shell::Launch launch{Text(info->lpVerb),      Text(info->lpFile), Text(info->lpParameters),
+                              Text(info->lpDirectory), info->nShow,        info->fMask,
+                              static_cast<uint64_t>(now.count())};
     uint32_t error = 0;
-    if (!sim::Machine::Get().shell().Start(launch, error)) {
+    if (!machine.shell().Start(launch, error)) {
         SetLastError(error);
         return FALSE;
     }

@@ -1,7 +1,13 @@
 #include "sim/clock.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <algorithm>
 #include <thread>
@@ -16,10 +22,54 @@ using Steady = std::chrono::steady_clock;
 // host time: a thread that left its wait may have blocked where the clock
 // cannot see it (a mutex, a join) instead of waiting again.
 constexpr std::chrono::milliseconds kSettle{10};
+// While another thread of the process is ready to run, Instant time waits for
+// it, looking again this often, but no longer than the grace (a thread that
+// never blocks must not stop time for good).
+constexpr std::chrono::microseconds kRunnableRecheck{200};
+constexpr std::chrono::milliseconds kRunnableGrace{100};
 
 uint32_t CurrentThreadId()
 {
     return static_cast<uint32_t>(syscall(SYS_gettid));
+}
+
+// Whether a thread of this process other than `excluded` is running or ready
+// to run (or in an uninterruptible wait), as the kernel sees it: work that
+// real time would let happen before any wait ends.
+bool OtherThreadRunnable(const std::vector<uint32_t>& excluded)
+{
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return false;
+    }
+    bool runnable = false;
+    while (const dirent* entry = readdir(tasks)) {
+        const uint32_t tid = static_cast<uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
+        if (tid == 0 || std::find(excluded.begin(), excluded.end(), tid) != excluded.end()) {
+            continue;
+        }
+        char path[64];
+        std::snprintf(path, sizeof(path), "/proc/self/task/%u/stat", tid);
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            continue;  // the thread has ended
+        }
+        char stat[512];
+        const ssize_t length = read(fd, stat, sizeof(stat) - 1);
+        close(fd);
+        if (length <= 0) {
+            continue;
+        }
+        stat[length] = '\0';
+        // "tid (name) S ...": the name may hold anything, the state follows its last ')'.
+        const char* nameEnd = std::strrchr(stat, ')');
+        if (nameEnd != nullptr && nameEnd[1] == ' ' && (nameEnd[2] == 'R' || nameEnd[2] == 'D')) {
+            runnable = true;
+            break;
+        }
+    }
+    closedir(tasks);
+    return runnable;
 }
 
 }  // namespace
@@ -361,7 +411,8 @@ bool Clock::WaitLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter)
     while (!OverLocked(waiter)) {
         std::optional<Steady::time_point> until = waiter.realLimit;
         if (m_mode == Mode::Instant && waiter.drivesTime) {
-            const auto settle = Steady::now() + kSettle;
+            const auto settle = Steady::now() + (m_runnableSince ? std::chrono::duration_cast<Steady::duration>(kRunnableRecheck)
+                                                                 : std::chrono::duration_cast<Steady::duration>(kSettle));
             until = until ? std::min(*until, settle) : settle;
         } else if (m_mode != Mode::Instant && waiter.deadline) {
             const auto deadline = RealTimeLocked(*waiter.deadline);
@@ -448,8 +499,32 @@ void Clock::AdvanceLocked()
     if (!target || *target <= m_virtual) {
         return;
     }
+    if (OthersRunnableLocked()) {
+        return;
+    }
     m_virtual = *target;
     WakeLocked(true);
+}
+
+bool Clock::OthersRunnableLocked()
+{
+    std::vector<uint32_t> excluded = {CurrentThreadId()};
+    for (const Waiter* waiter : m_waiters) {
+        excluded.push_back(waiter->threadId);
+    }
+    if (!OtherThreadRunnable(excluded)) {
+        m_runnableSince.reset();
+        return false;
+    }
+    const Steady::time_point now = Steady::now();
+    if (!m_runnableSince) {
+        m_runnableSince = now;
+    }
+    if (now - *m_runnableSince < kRunnableGrace) {
+        return true;
+    }
+    m_runnableSince.reset();
+    return false;
 }
 
 void Clock::WakeLocked(bool timeMoved)

@@ -9,7 +9,8 @@
 //    times faster, 2: twice as slow).
 //  - Instant: virtual time. It stands still while anything simulated can run
 //    (work of a timeline that is due or running, a waiter whose wait is over
-//    but that has not returned yet, a Hold) and moves only when a thread waits
+//    but that has not returned yet, a Hold, another thread of the process that
+//    is ready to run, for up to 100 ms of host time) and moves only when a thread waits
 //    on the clock: to the earliest of the waiters' deadlines and the timelines'
 //    next due work. Deliveries due before a waiter's deadline so run first, in
 //    due order, and a wait nobody ends is over at once in wall time. A Bound
@@ -187,6 +188,9 @@ private:
     bool WaitLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter);
     bool OverLocked(const Waiter& waiter) const;
     void AdvanceLocked();
+    // Another thread of the process, not waiting on the clock, is ready to run
+    // (and has not been for longer than a grace): Instant time waits for it.
+    bool OthersRunnableLocked();
     // Wakes the waiters and, when time moved or changed its pace, the timelines.
     void WakeLocked(bool timeMoved);
     void RecordLocked(const WaitRecord& record);
@@ -204,6 +208,7 @@ private:
     std::vector<Waiter*> m_waiters;
     std::vector<Timeline*> m_timelines;
     int m_holds = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_runnableSince;  // Instant time waits for a thread
     std::vector<const Bound*> m_bounds;
 
     std::vector<WaitRecord> m_records;  // a ring of kRecordLimit

@@ -137,6 +137,13 @@ private:
 
     void Drive()
     {
+        if (m_plan.startAtOnce) {
+            // The restart's "net start" returns once the service runs or has stopped.
+            PassTime(kStopTimeout, [this] {
+                return ServiceState() != Service::StartRequested ||
+                       InState({sim::ServiceControl::kRunning, sim::ServiceControl::kStopped});
+            });
+        }
         for (size_t i = m_plan.firstStep; i < m_scenario.timeline.size(); ++i) {
             const Step& step = m_scenario.timeline[i];
             if ((step.kind == Step::Kind::Start && ServiceState() == Service::Ended) || RestartDue()) {
@@ -297,10 +304,13 @@ private:
         sim::Clock::Duration lastSeen = clock.Elapsed();
         Steady::time_point lastMove = Steady::now();
         for (;;) {
+            // A service process that ended asked for its restart before it ended:
+            // what `done` saw is checked for a restart after it.
+            const bool isDone = done();
             if (RestartDue()) {
                 return Passed::Restart;
             }
-            if (done()) {
+            if (isDone) {
                 return Passed::Done;
             }
             const sim::Clock::Duration now = clock.Elapsed();

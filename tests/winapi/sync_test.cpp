@@ -192,13 +192,19 @@ TEST_F(Sync, ARunningDeliveryHoldsInstantTimeStill)
 TEST_F(Sync, ABoundKeepsInstantTimeFromRunningPastItsLimit)
 {
     sim::Clock& clock = machine().clock();
+    // Time moves once the sleeper waits; where it stops is what counts.
+    const auto timeReached = [&clock](uint32_t ms) {
+        for (int i = 0; i < 5000 && ElapsedMs(clock) < ms; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return ElapsedMs(clock);
+    };
     std::optional<sim::Clock::Bound> bound(std::in_place, clock);
     bound->MoveTo(std::chrono::milliseconds(300));
     std::thread sleeper([] { Sleep(1000); });
-    EXPECT_TRUE(clock.AwaitWaiters(1, std::chrono::seconds(5)));
-    EXPECT_EQ(ElapsedMs(clock), 300u);
+    EXPECT_EQ(timeReached(300), 300u);
     bound->MoveTo(std::chrono::milliseconds(600));
-    EXPECT_EQ(ElapsedMs(clock), 600u);
+    EXPECT_EQ(timeReached(600), 600u);
     bound->HoldAtNow();
     bound->MoveTo(std::chrono::milliseconds(100));  // time never goes back
     EXPECT_EQ(ElapsedMs(clock), 600u);

@@ -139,6 +139,13 @@ void Clock::SetMode(Mode mode, double realPerSimulated)
     WakeLocked(true);
 }
 
+void Clock::WaitForReadyThreads(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_waitForReadyThreads = on;
+    m_runnableSince.reset();
+}
+
 void Clock::Sleep(uint32_t milliseconds)
 {
     std::function<void(uint32_t)> hook;
@@ -339,6 +346,8 @@ void Clock::Reset(Mode mode, double realPerSimulated)
     m_records.clear();
     m_recordCount = 0;
     m_sleepHook = nullptr;
+    m_waitForReadyThreads = false;
+    m_runnableSince.reset();
     m_pinned = false;
     m_wallBase = std::chrono::system_clock::now();
     m_wallSimulatedBase = Duration{0};
@@ -411,8 +420,8 @@ bool Clock::WaitLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter)
     while (!OverLocked(waiter)) {
         std::optional<Steady::time_point> until = waiter.realLimit;
         if (m_mode == Mode::Instant && waiter.drivesTime) {
-            const auto settle = Steady::now() + (m_runnableSince ? std::chrono::duration_cast<Steady::duration>(kRunnableRecheck)
-                                                                 : std::chrono::duration_cast<Steady::duration>(kSettle));
+            const Steady::duration lookAgain = m_runnableSince ? Steady::duration(kRunnableRecheck) : kSettle;
+            const auto settle = Steady::now() + lookAgain;
             until = until ? std::min(*until, settle) : settle;
         } else if (m_mode != Mode::Instant && waiter.deadline) {
             const auto deadline = RealTimeLocked(*waiter.deadline);
@@ -499,7 +508,7 @@ void Clock::AdvanceLocked()
     if (!target || *target <= m_virtual) {
         return;
     }
-    if (OthersRunnableLocked()) {
+    if (m_waitForReadyThreads && OthersRunnableLocked()) {
         return;
     }
     m_virtual = *target;

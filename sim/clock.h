@@ -9,8 +9,9 @@
 //    times faster, 2: twice as slow).
 //  - Instant: virtual time. It stands still while anything simulated can run
 //    (work of a timeline that is due or running, a waiter whose wait is over
-//    but that has not returned yet, a Hold, another thread of the process that
-//    is ready to run, for up to 100 ms of host time) and moves only when a thread waits
+//    but that has not returned yet, a Hold, and with WaitForReadyThreads
+//    another thread of the process that is ready to run, for up to 100 ms of
+//    host time) and moves only when a thread waits
 //    on the clock: to the earliest of the waiters' deadlines and the timelines'
 //    next due work. Deliveries due before a waiter's deadline so run first, in
 //    due order, and a wait nobody ends is over at once in wall time. A Bound
@@ -106,6 +107,11 @@ public:
     };
 
     void SetMode(Mode mode, double realPerSimulated = 1.0);
+    // Instant time also waits for any other thread of the process that the
+    // kernel sees ready to run (not only the parties the clock knows): a whole
+    // service process then plays out as in real time however it is scheduled,
+    // at the cost of a look at the process's threads whenever time would move.
+    void WaitForReadyThreads(bool on);
 
     // ---- the Win32 side ----
     void Sleep(uint32_t milliseconds);
@@ -208,6 +214,7 @@ private:
     std::vector<Waiter*> m_waiters;
     std::vector<Timeline*> m_timelines;
     int m_holds = 0;
+    bool m_waitForReadyThreads = false;
     std::optional<std::chrono::steady_clock::time_point> m_runnableSince;  // Instant time waits for a thread
     std::vector<const Bound*> m_bounds;
 

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <future>
 #include <optional>
 #include <thread>
@@ -211,6 +212,28 @@ TEST_F(Sync, ABoundKeepsInstantTimeFromRunningPastItsLimit)
     bound.reset();
     sleeper.join();
     EXPECT_EQ(ElapsedMs(clock), 1000u);
+}
+
+// Asked to, Instant time waits for a thread that is ready to run, though the
+// clock does not know it: here one that computes for 5 ms of host time.
+TEST_F(Sync, InstantTimeCanWaitForThreadsReadyToRun)
+{
+    machine().clock().WaitForReadyThreads(true);
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        started = true;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+        while (std::chrono::steady_clock::now() < end) {
+        }
+        finished = true;
+    });
+    while (!started) {
+        std::this_thread::yield();
+    }
+    Sleep(1000);
+    EXPECT_TRUE(finished);
+    worker.join();
 }
 
 // A wait that a delivery ends is over at the delivery's time; one that nobody

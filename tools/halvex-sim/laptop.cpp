@@ -111,6 +111,7 @@ void BuildLaptop(const Scenario& scenario, const TimeOptions& time, const std::s
     machine.Reset();
     machine.clock().Reset(time.mode, time.realPerSimulated);
     machine.clock().ContinueFrom(time.start, time.wallAtZero);
+    machine.clock().WaitForReadyThreads(true);  // a whole service process runs on it
     auto& files = machine.fileSystem();
     files.Adopt(runFolder);
 

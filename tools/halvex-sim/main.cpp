@@ -1,11 +1,13 @@
 // halvex-sim: runs the service on a simulated laptop described by a scenario
 // and reports what it did. Each service process runs in a child process; the
 // laptop's durable state lives in the run's folder, outside them.
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,11 +102,17 @@ std::vector<std::string> RunProcesses(ProcessPlan plan)
     for (;;) {
         const size_t launchesBefore = Launches(plan.runFolder).size();
         std::fflush(stdout);
+        const pid_t parent = getpid();
         const pid_t child = fork();
         if (child < 0) {
             throw std::runtime_error("cannot start a service process");
         }
         if (child == 0) {
+            // A service process never outlives the run (a killed halvex-sim ends it too).
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) {
+                std::_Exit(70);
+            }
             int code = 70;
             try {
                 code = RunServiceProcess(plan);

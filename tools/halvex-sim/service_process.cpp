@@ -10,6 +10,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -26,6 +28,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kPoll{2};         // host time between looks while the service works
 constexpr std::chrono::seconds kHangLimit{30};        // host time without simulated time moving
+constexpr std::chrono::seconds kDriverStuckLimit{90}; // host time the driver may spend in one call (Instant time)
 constexpr std::chrono::milliseconds kStopTimeout{60000};
 constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with the service running
 constexpr int kKilledExitCode = 1;        // what taskkill /f leaves as the process's exit code
@@ -48,6 +51,27 @@ __attribute__((no_sanitize("address", "undefined"))) void CrashThisThread(int)
     sigaddset(&fault, SIGSEGV);
     pthread_sigmask(SIG_UNBLOCK, &fault, nullptr);
     *g_forbiddenPage = 0;
+}
+
+// "name state wchan" of every thread of this process, for a hang's report.
+std::string ThreadStates()
+{
+    std::string states;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream statFile(task.path() / "stat");
+        std::ifstream wchanFile(task.path() / "wchan");
+        std::string stat, wchan;
+        std::getline(statFile, stat);
+        std::getline(wchanFile, wchan);
+        const size_t open = stat.find('(');
+        const size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 2 >= stat.size()) {
+            continue;
+        }
+        states += "[" + stat.substr(0, open - 1) + " " + stat.substr(open + 1, close - open - 1) + " " +
+                  stat[close + 2] + " " + wchan + "] ";
+    }
+    return states;
 }
 
 class ServiceProcess {
@@ -88,6 +112,9 @@ public:
             m_service = Service::StartRequested;
             Progress("service restarted as a new process");
         }
+        if (m_plan.time.mode == sim::Clock::Mode::Instant) {
+            std::thread([this] { Watch(); }).detach();
+        }
         std::thread driver([this] { Drive(); });
         int exitCode = 0;
         bool start = false;
@@ -117,6 +144,29 @@ private:
     enum class Service { NotStarted, StartRequested, Ended };
 
     static sim::Machine& machine() { return sim::Machine::Get(); }
+
+    // With Instant time every call of the driver returns within moments of host
+    // time. One that does not is a hang: the run ends with the threads' states
+    // (as the kernel sees them) instead of waiting for an outside time-out.
+    void Watch()
+    {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            const auto silent = std::chrono::steady_clock::now().time_since_epoch() -
+                                std::chrono::steady_clock::duration(m_heartbeat.load());
+            if (silent > kDriverStuckLimit) {
+                Problem("the timeline driver has not moved for " + std::to_string(kDriverStuckLimit.count()) +
+                        " s of host time; threads: " + ThreadStates());
+                std::fflush(stdout);
+                _exit(kStillActive);
+            }
+        }
+    }
+
+    void Beat()
+    {
+        m_heartbeat.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
 
     // The laptop outlives a service process: what the steps before this
     // process's first one did to it still holds (faults armed for good, the
@@ -149,6 +199,7 @@ private:
             if ((step.kind == Step::Kind::Start && ServiceState() == Service::Ended) || RestartDue()) {
                 break;  // a new service process: the parent starts it
             }
+            Beat();
             Progress(std::to_string(i + 1) + "/" + std::to_string(m_scenario.timeline.size()) + " " +
                      StepName(step) + " (line " + std::to_string(step.line) + ")");
             if (step.kind == Step::Kind::Crash) {
@@ -304,6 +355,7 @@ private:
         sim::Clock::Duration lastSeen = clock.Elapsed();
         Steady::time_point lastMove = Steady::now();
         for (;;) {
+            Beat();
             // A service process that ended asked for its restart before it ended:
             // what `done` saw is checked for a restart after it.
             const bool isDone = done();
@@ -389,6 +441,7 @@ private:
     {
         const auto giveUp = std::chrono::steady_clock::now() + kHangLimit;
         while (!ServiceMainWaits()) {
+            Beat();
             if (ServiceState() != Service::StartRequested || std::chrono::steady_clock::now() > giveUp) {
                 return false;
             }
@@ -460,7 +513,8 @@ private:
     const ProcessPlan& m_plan;
     const Scenario& m_scenario;
     JournalWriter m_journal;
-    std::optional<sim::Clock::Bound> m_bound;  // Instant time goes no further than the step played
+    std::optional<sim::Clock::Bound> m_bound;
+    std::atomic<int64_t> m_heartbeat{std::chrono::steady_clock::now().time_since_epoch().count()};  // Instant time goes no further than the step played
     std::mutex m_mutex;
     std::condition_variable m_changed;
     Service m_service = Service::NotStarted;

@@ -112,8 +112,9 @@ public:
             m_service = Service::StartRequested;
             Progress("service restarted as a new process");
         }
+        std::thread watchdog;
         if (m_plan.time.mode == sim::Clock::Mode::Instant) {
-            std::thread([this] { Watch(); }).detach();
+            watchdog = std::thread([this] { Watch(); });
         }
         std::thread driver([this] { Drive(); });
         int exitCode = 0;
@@ -135,7 +136,10 @@ public:
             m_service = Service::Ended;
             m_changed.notify_all();
         }
-        driver.join();
+        driver.join();  // it ends saying it is done, which ends the watchdog
+        if (watchdog.joinable()) {
+            watchdog.join();
+        }
         Flush();
         return exitCode;
     }
@@ -151,7 +155,12 @@ private:
     void Watch()
     {
         for (;;) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                if (m_changed.wait_for(lock, std::chrono::seconds(1), [this] { return m_driverDone; })) {
+                    return;
+                }
+            }
             const auto silent = std::chrono::steady_clock::now().time_since_epoch() -
                                 std::chrono::steady_clock::duration(m_heartbeat.load());
             if (silent > kDriverStuckLimit) {

@@ -417,12 +417,16 @@ bool Clock::WaitLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter)
     m_waiters.push_back(&waiter);
     m_changed.notify_all();  // for AwaitWaiters
     AdvanceLocked();
+    // When a waiter that drives Instant time looks again; kept over wake-ups,
+    // so that others' frequent notifications cannot put the look off for good.
+    std::optional<Steady::time_point> lookAgainAt;
     while (!OverLocked(waiter)) {
         std::optional<Steady::time_point> until = waiter.realLimit;
         if (m_mode == Mode::Instant && waiter.drivesTime) {
-            const Steady::duration lookAgain = m_runnableSince ? Steady::duration(kRunnableRecheck) : kSettle;
-            const auto settle = Steady::now() + lookAgain;
-            until = until ? std::min(*until, settle) : settle;
+            if (!lookAgainAt) {
+                lookAgainAt = Steady::now() + (m_runnableSince ? Steady::duration(kRunnableRecheck) : kSettle);
+            }
+            until = until ? std::min(*until, *lookAgainAt) : *lookAgainAt;
         } else if (m_mode != Mode::Instant && waiter.deadline) {
             const auto deadline = RealTimeLocked(*waiter.deadline);
             until = until ? std::min(*until, deadline) : deadline;
@@ -434,6 +438,7 @@ bool Clock::WaitLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter)
                 break;
             }
             AdvanceLocked();
+            lookAgainAt.reset();
         }
     }
     m_waiters.erase(std::find(m_waiters.begin(), m_waiters.end(), &waiter));

@@ -25,6 +25,7 @@ protected:
     void SetUp() override
     {
         MachineTest::SetUp();
+        machine().clock().WaitForReadyThreads(true);  // the whole service runs on it
         sim::SmbiosSystem system;
         system.version = "ModelX";
         machine().firmware().SetSmbiosTable(sim::SmbiosBuilder().AddSystem(system).AddProcessor("i7").Build());
@@ -52,7 +53,7 @@ protected:
     std::vector<std::string> AwaitCommands(size_t count)
     {
         CTaskQueue& queue = CHalvexService::GetInstance()->m_taskQueue;
-        for (;;) {
+        for (;; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {  // no spinning: the worker needs time to move
             machine().mbn().WaitIdle();
             if (queue.Waiters() != 1 || queue.Count() != 0) {
                 continue;
@@ -169,9 +170,10 @@ TEST_F(Host, ServiceStartsChecksTheModemKeepsWorkingWhilePausedAndStops)
         }
         return rounds;
     };
-    // Rewritten, pinned and rebooted; the check after the modem's return (one per
-    // arrival notice that found the worker busy) finds everything in place.
-    auto commands = AwaitCommands(8);
+    // Rewritten, pinned and rebooted; the two checks after the modem's return (one
+    // per arrival notice) find everything in place.
+    auto commands = AwaitCommands(10);
+    EXPECT_EQ(commands.size(), 10u);
     EXPECT_THAT(std::vector<std::string>(commands.begin(), commands.begin() + 6),
                 ElementsAre(lte, "at+vcfg=\"sarcfg\",\"LTE\",23,2,3,3\r\n", gsm,
                             "at+vcfg=\"sarcfg\",\"GSM\",22,1,2\r\n", "at+vcfg=\"rf/sar/gpioctl\",1,250\r\n",

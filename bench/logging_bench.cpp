@@ -1,44 +1,234 @@
-// A log call must never wait for the disk: it formats into stack buffers and
-// queues the line for the writer thread (a full queue of 8192 lines blocks).
+// LogHelper against a raw spdlog logger made by the same factory (same sink,
+// queue, overflow policy, pattern and flush policy) writing the same lines.
+//
+// Caller side: each thread times a batch of calls small enough for the queue
+// (4 x 1024 < 8192), then the queue is drained untimed, so the figure is what a
+// call costs its caller, never a wait for the disk. File throughput: the lines
+// of all threads from the first call until the writer has written and flushed
+// the last one (the library's shutdown drains the queue).
 #include <benchmark/benchmark.h>
 
+#include <spdlog/async.h>
+#include <spdlog/spdlog.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/async_file_logger.h"
 #include "logging/log_helper.h"
+#include "portability/portability.h"
 #include "sim/machine.h"
 
 namespace {
 
-void StartLogging()
+using Steady = std::chrono::steady_clock;
+
+constexpr int kCallerBatch = 1024;           // per thread, per iteration
+constexpr int kThroughputLines = 20000;      // all threads together, per iteration
+constexpr const char* kRawLoggerName = "RawBench";
+
+// The two lines of the comparison: an info line with numbers, and an AT reply
+// logged on one line (LogHelper turns its CR and LF into TAB).
+enum class Line { Info, SingleLine };
+constexpr const char* kReply = "\r\n+VCFG: \"sarcfg\",\"LTE\",23,3,2\r\n\r\nOK\r\n";
+
+struct Ours {
+    static void Open() { LogHelper::Init(); }
+    static void Close() { LogHelper::Shutdown(); }
+    static void Write(Line line, int n)
+    {
+        if (line == Line::Info) {
+            LogHelper::Log(LOG_LEVEL_INFO, "Bench::Info", "query %d answered: +VCFG: \"sarcfg\",\"LTE\",%d,%d,%d", n, 23,
+                           3, 2);
+        } else {
+            LogHelper::LogSingleLine("Bench::SingleLine", "at over mbim[RX]: %s", kReply);
+        }
+    }
+};
+
+// The raw library call a developer would write for the same line from the
+// same input: the thread id formatted per call (read once per thread, the
+// cheapest a raw caller could do), the reply's CR and LF turned into TAB in a
+// stack copy.
+struct Raw {
+    static std::shared_ptr<spdlog::logger>& Logger()
+    {
+        static std::shared_ptr<spdlog::logger> logger;
+        return logger;
+    }
+    static void Open()
+    {
+        const std::string folder = LogHelper::LogFolder();
+        CreateDirectoryA("C:\\ProgramData\\Varnick Wireless Inc", nullptr);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        Logger() = MakeAsyncFileLogger(kRawLoggerName, NativePath(folder + "\\raw_bench.log"));
+    }
+    static void Close()
+    {
+        Logger().reset();
+        spdlog::shutdown();
+    }
+    static void Write(Line line, int n)
+    {
+        thread_local const unsigned threadId = static_cast<unsigned>(GetCurrentThreadId());
+        if (line == Line::Info) {
+            Logger()->info("{:08x} i :   query {} answered: +VCFG: \"sarcfg\",\"LTE\",{},{},{}", threadId, n, 23, 3, 2);
+        } else {
+            char reply[64];
+            std::strcpy(reply, kReply);
+            std::replace_if(reply, reply + std::strlen(reply), [](char c) { return c == '\r' || c == '\n'; }, '\t');
+            Logger()->info("{:08x} i :   at over mbim[RX]: {}", threadId, reply);
+        }
+    }
+};
+
+void FreshLaptop()
 {
     sim::Machine::Get().Reset();
-    LogHelper::Init();
 }
 
-void BM_LogInfoLine(benchmark::State& state)
+void AwaitEmptyQueue()
 {
-    StartLogging();
-    int n = 0;
-    for (auto _ : state) {
-        LogHelper::Log(LOG_LEVEL_INFO, "Bench::LogInfoLine", "query %d answered: +VCFG: \"sarcfg\",\"LTE\",%d,%d,%d",
-                       n++, 23, 3, 2);
+    while (spdlog::thread_pool()->queue_size() > 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    LogHelper::Shutdown();
 }
-BENCHMARK(BM_LogInfoLine);
 
-void BM_LogSingleLineReply(benchmark::State& state)
+// Runs `body(threadIndex)` on `threads` threads released together; the wall
+// time from the release until the last one ended.
+template <typename Body>
+Steady::duration RunThreads(int threads, Body body)
 {
-    StartLogging();
-    for (auto _ : state) {
-        LogHelper::LogSingleLine("Bench::LogSingleLine", "at over mbim[RX]: %s",
-                                 "\r\n+VCFG: \"sarcfg\",\"LTE\",23,3,2\r\n\r\nOK\r\n");
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([&, t] {
+            ready.fetch_add(1);
+            while (!go.load()) {
+                std::this_thread::yield();
+            }
+            body(t);
+        });
     }
-    LogHelper::Shutdown();
+    while (ready.load() < threads) {
+        std::this_thread::yield();
+    }
+    const auto start = Steady::now();
+    go.store(true);
+    for (auto& thread : pool) {
+        thread.join();
+    }
+    return Steady::now() - start;
 }
-BENCHMARK(BM_LogSingleLineReply);
 
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Caller-side nanoseconds per call of one batch on every thread; the queue is
+// drained before it returns.
+template <typename Logger>
+double CallerBatch(int threads, Line line)
+{
+    std::atomic<int64_t> callNanos{0};
+    RunThreads(threads, [&](int t) {
+        const auto start = Steady::now();
+        for (int i = 0; i < kCallerBatch; ++i) {
+            Logger::Write(line, t * kCallerBatch + i);
+        }
+        callNanos.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(Steady::now() - start).count());
+    });
+    AwaitEmptyQueue();
+    return static_cast<double>(callNanos.load()) / (static_cast<double>(threads) * kCallerBatch);
+}
+
+// Lines per second from the first call until the last line is in the file.
+template <typename Logger>
+double FileRun(int threads, Line line)
+{
+    const int perThread = kThroughputLines / threads;
+    Logger::Open();
+    const auto start = Steady::now();
+    RunThreads(threads, [&](int t) {
+        for (int i = 0; i < perThread; ++i) {
+            Logger::Write(line, t * perThread + i);
+        }
+    });
+    Logger::Close();  // the writer writes out what is queued and ends
+    return perThread * threads / std::chrono::duration<double>(Steady::now() - start).count();
+}
+
+// Both loggers run in turn within each iteration, so both see the same load
+// of this shared machine; the figures are medians over the iterations.
+void Report(benchmark::State& state, const char* unit, const std::vector<double>& ours,
+            const std::vector<double>& raw)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < ours.size(); ++i) {
+        ratios.push_back(ours[i] / raw[i]);
+    }
+    state.counters[std::string("ours_") + unit] = Median(ours);
+    state.counters[std::string("raw_") + unit] = Median(raw);
+    state.counters["ratio"] = Median(ratios);
+}
+
+void BM_CallerSide(benchmark::State& state, Line line)
+{
+    const int threads = static_cast<int>(state.range(0));
+    FreshLaptop();
+    Ours::Open();
+    Raw::Open();
+    std::vector<double> ours;
+    std::vector<double> raw;
+    for (auto _ : state) {
+        const auto start = Steady::now();
+        ours.push_back(CallerBatch<Ours>(threads, line));
+        raw.push_back(CallerBatch<Raw>(threads, line));
+        state.SetIterationTime(std::chrono::duration<double>(Steady::now() - start).count());
+    }
+    Raw::Close();
+    Report(state, "ns_per_call", ours, raw);
+}
+
+void BM_FileThroughput(benchmark::State& state, Line line)
+{
+    const int threads = static_cast<int>(state.range(0));
+    FreshLaptop();
+    std::vector<double> ours;
+    std::vector<double> raw;
+    for (auto _ : state) {
+        const auto start = Steady::now();
+        ours.push_back(FileRun<Ours>(threads, line));
+        raw.push_back(FileRun<Raw>(threads, line));
+        state.SetIterationTime(std::chrono::duration<double>(Steady::now() - start).count());
+    }
+    Report(state, "lines_per_s", ours, raw);
+}
+
+void Threads(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("threads")->Arg(1)->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK_CAPTURE(BM_CallerSide, info, Line::Info)->Apply(Threads);
+BENCHMARK_CAPTURE(BM_CallerSide, single_line, Line::SingleLine)->Apply(Threads);
+BENCHMARK_CAPTURE(BM_FileThroughput, info, Line::Info)->Apply(Threads);
+
+// With the switch off a call returns before formatting anything.
 void BM_LogWhenSwitchedOff(benchmark::State& state)
 {
-    sim::Machine::Get().Reset();
+    FreshLaptop();
     sim::Machine::Get().registry().SetDword("SOFTWARE\\Varnick Wireless Inc\\Logs", "IsAll", 0);
     LogHelper::Init();
     for (auto _ : state) {

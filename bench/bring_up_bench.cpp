@@ -11,14 +11,12 @@
 // down and the modem's table is set back, so every run starts from scratch.
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "bench_support.h"
 #include "config/config_model.h"
 #include "core/state/halvex_service.h"
 #include "logging/log_helper.h"
@@ -75,21 +73,6 @@ uint64_t RecordedWaitMs()
     return total;
 }
 
-// CPU time of the calling thread: what the bring-up's own thread ran,
-// without the time it waited.
-double ThreadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void BM_BringUp(benchmark::State& state, sim::Clock::Mode mode, uint32_t commandLatencyMs)
 {
     SetUpLaptop(mode, commandLatencyMs);
@@ -102,11 +85,11 @@ void BM_BringUp(benchmark::State& state, sim::Clock::Mode mode, uint32_t command
     for (auto _ : state) {
         ResetModemTable();
         machine().clock().ClearSleeps();
-        const double cpuBefore = ThreadCpuMs();
+        const double cpuBefore = bench::ThreadCpuSeconds();
         const auto start = Steady::now();
         const bool rebooted = service->dealDefaultTask();
         const double wall = std::chrono::duration<double, std::milli>(Steady::now() - start).count();
-        cpuMs.push_back(ThreadCpuMs() - cpuBefore);
+        cpuMs.push_back((bench::ThreadCpuSeconds() - cpuBefore) * 1e3);  // what its own thread ran
         state.SetIterationTime(wall / 1e3);
         if (!rebooted) {
             state.SkipWithError("the bring-up did not rewrite the settings and reboot the modem");
@@ -123,11 +106,11 @@ void BM_BringUp(benchmark::State& state, sim::Clock::Mode mode, uint32_t command
     if (wallMs.empty()) {
         return;
     }
-    state.counters["wall_ms"] = Median(wallMs);
-    state.counters["waited_ms"] = Median(waitedMs);
-    state.counters["beyond_waits_ms"] = Median(overMs);
+    state.counters["wall_ms"] = bench::Median(wallMs);
+    state.counters["waited_ms"] = bench::Median(waitedMs);
+    state.counters["beyond_waits_ms"] = bench::Median(overMs);
     state.counters["waits"] = static_cast<double>(waits);
-    state.counters["thread_cpu_ms"] = Median(cpuMs);
+    state.counters["thread_cpu_ms"] = bench::Median(cpuMs);
 }
 BENCHMARK_CAPTURE(BM_BringUp, instant_clock, sim::Clock::Mode::Instant, 0)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BringUp, real_clock, sim::Clock::Mode::Real, 0)->UseManualTime()->Unit(benchmark::kMillisecond);

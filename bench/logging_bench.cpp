@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "logging/async_file_logger.h"
 #include "logging/log_helper.h"
 #include "portability/portability.h"
@@ -161,12 +162,6 @@ Steady::duration RunThreads(int threads, Body body)
     return Steady::now() - start;
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 // Caller-side nanoseconds per call of one batch on every thread; the queue is
 // drained before it returns.
 template <typename Logger>
@@ -209,9 +204,9 @@ void Report(benchmark::State& state, const char* unit, const std::vector<double>
     for (size_t i = 0; i < ours.size(); ++i) {
         ratios.push_back(ours[i] / raw[i]);
     }
-    state.counters[std::string("ours_") + unit] = Median(ours);
-    state.counters[std::string("raw_") + unit] = Median(raw);
-    state.counters["ratio"] = Median(ratios);
+    state.counters[std::string("ours_") + unit] = bench::Median(ours);
+    state.counters[std::string("raw_") + unit] = bench::Median(raw);
+    state.counters["ratio"] = bench::Median(ratios);
 }
 
 void BM_CallerSide(benchmark::State& state, Line line)
@@ -232,7 +227,7 @@ void BM_CallerSide(benchmark::State& state, Line line)
     }
     Raw::Close();
     Report(state, "ns_per_call", ours, raw);
-    state.counters["raw_printf_ns_per_call"] = Median(rawPrintf);
+    state.counters["raw_printf_ns_per_call"] = bench::Median(rawPrintf);
 }
 
 void BM_FileThroughput(benchmark::State& state, Line line)

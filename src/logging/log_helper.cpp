@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <exception>
 #include <iterator>
-#include <utility>
 
 #include "logging/async_file_logger.h"
 #include "logging/common_util_registry.h"
@@ -244,10 +243,7 @@ void LogHelper::LogSingleLine(const char* function, const char* format, ...)
 void LogHelper::WriteScopeLine(char sign, const char* function)
 {
     auto logger = GetInstance().CurrentLogger();
-    if (!logger) {
-        return;
-    }
-    if (!logger->should_log(spdlog::level::info)) {
+    if (!logger || !logger->should_log(spdlog::level::info)) {
         return;
     }
     char threadId[32];

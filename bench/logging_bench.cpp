@@ -134,10 +134,9 @@ void AwaitEmptyQueue()
     }
 }
 
-// Runs `body(threadIndex)` on `threads` threads released together; the wall
-// time from the release until the last one ended.
+// Runs `body(threadIndex)` on `threads` threads released together.
 template <typename Body>
-Steady::duration RunThreads(int threads, Body body)
+void RunThreads(int threads, Body body)
 {
     std::atomic<int> ready{0};
     std::atomic<bool> go{false};
@@ -154,12 +153,10 @@ Steady::duration RunThreads(int threads, Body body)
     while (ready.load() < threads) {
         std::this_thread::yield();
     }
-    const auto start = Steady::now();
     go.store(true);
     for (auto& thread : pool) {
         thread.join();
     }
-    return Steady::now() - start;
 }
 
 // Caller-side nanoseconds per call of one batch on every thread, as the

@@ -51,8 +51,8 @@ long StatusField(const std::string& status, const std::string& key)
     return at == std::string::npos ? 0 : std::stol(status.substr(at + key.size() + 1));
 }
 
-// Fields of /proc/<pid>/stat after the command name: state is field 3, ppid 4,
-// utime 14 and stime 15 (counting from 1 over the whole line).
+// Fields of /proc/<pid>/stat after the command name: state is field 3, ppid 4
+// (counting from 1 over the whole line).
 std::istringstream StatFieldsFrom(const std::string& stat, int first)
 {
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
@@ -63,21 +63,22 @@ std::istringstream StatFieldsFrom(const std::string& stat, int first)
     return fields;
 }
 
+// Per thread: its wake-ups, and its time on a core (the first field of
+// schedstat, in nanoseconds: finer than the clock ticks of stat).
 Sample Read(pid_t pid)
 {
     Sample sample;
     const std::string base = "/proc/" + std::to_string(pid);
-    auto times = StatFieldsFrom(ReadFile(base + "/stat"), 14);
-    double utime = 0;
-    double stime = 0;
-    times >> utime >> stime;
-    sample.cpuSeconds = (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
     sample.rssKiB = StatusField(ReadFile(base + "/status"), "VmRSS");
     if (DIR* tasks = opendir((base + "/task").c_str())) {
         while (const dirent* entry = readdir(tasks)) {
             if (entry->d_name[0] != '.') {
-                const std::string status = ReadFile(base + "/task/" + entry->d_name + "/status");
-                sample.wakeUps[std::stoi(entry->d_name)] = StatusField(status, "voluntary_ctxt_switches");
+                const std::string task = base + "/task/" + entry->d_name;
+                sample.wakeUps[std::stoi(entry->d_name)] =
+                    StatusField(ReadFile(task + "/status"), "voluntary_ctxt_switches");
+                double runNs = 0;
+                std::istringstream(ReadFile(task + "/schedstat")) >> runNs;
+                sample.cpuSeconds += runNs / 1e9;
             }
         }
         closedir(tasks);

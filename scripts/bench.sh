@@ -122,8 +122,8 @@ woken=$(counter idle_bench Idle threads_woken)
 row "idle: wake-ups per minute, $(printf '%.0f' "$woken") thread(s) (the 3 s log flush: flusher + writer)" \
   "$(printf '%.0f' "$wakeups")" "40" "$(awk -v v="$wakeups" 'BEGIN { printf "%.2fx", v / 40 }')" \
   "flush only: <= 40, 2 threads" "$(awk -v v="$wakeups" -v t="$woken" 'BEGIN { print (v <= 40 && t <= 2 ? "yes" : "no") }')"
-row "idle: CPU time over 30 s (the laptop alone)" "$(printf '%.0f ms' "$(counter idle_bench Idle cpu_ms)")" \
-  "$(printf '%.0f ms' "$(counter idle_bench Idle laptop_cpu_ms)")" "-" "flush only (row above)" "-"
+row "idle: CPU time over 30 s (the laptop alone)" "$(printf '%.2f ms' "$(counter idle_bench Idle cpu_ms)")" \
+  "$(printf '%.2f ms' "$(counter idle_bench Idle laptop_cpu_ms)")" "-" "flush only (row above)" "-"
 beyond=$(counter idle_bench Idle rss_beyond_laptop_mib)
 row "idle: resident memory beyond the laptop's, of $(printf '%.2f' "$(counter idle_bench Idle rss_mib)") MiB (the laptop alone)" \
   "$(printf '%.2f MiB' "$beyond")" "$(printf '%.2f MiB' "$(counter idle_bench Idle laptop_rss_mib)")" "-" "<= 4 MiB" \

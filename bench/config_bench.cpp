@@ -87,7 +87,8 @@ void BM_LoadAndCheck(benchmark::State& state)
         ours.push_back(bench::ThreadCpuSeconds() - start);
         if (!loaded || !fits || ProjectConfigList().size() != static_cast<size_t>(models)) {
             state.SkipWithError("the generated configuration was not loaded or did not fit");
-            break;
+            LogHelper::Shutdown();
+            return;
         }
 
         // Each side frees what it built within its own time, so each starts
@@ -102,9 +103,6 @@ void BM_LoadAndCheck(benchmark::State& state)
         state.SetIterationTime(ours.back() + bare.back());
     }
     LogHelper::Shutdown();
-    if (ours.empty()) {
-        return;
-    }
     std::vector<double> ratios;
     for (size_t i = 0; i < ours.size(); ++i) {
         ratios.push_back(ours[i] / bare[i]);

@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>

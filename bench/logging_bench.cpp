@@ -159,15 +159,16 @@ void RunThreads(int threads, Body body)
     }
 }
 
-// Caller-side nanoseconds per call of one batch on every thread, as the
-// callers saw it pass and as they ran (their CPU time: without the time this
-// shared machine kept them off a core, and without waits for a lock); the
-// queue is drained before it returns.
+// Nanoseconds per call as the callers saw them pass, and as they ran (their
+// CPU time: without the time this shared machine kept them off a core, and
+// without waits for a lock).
 struct CallerCost {
     double wallNs = 0;
     double cpuNs = 0;
 };
 
+// The caller-side cost of one batch on every thread; the queue is drained
+// before it returns.
 template <typename Logger>
 CallerCost CallerBatch(int threads, Line line)
 {
@@ -234,25 +235,19 @@ void BM_CallerSide(benchmark::State& state, Line line)
         state.SetIterationTime(std::chrono::duration<double>(Steady::now() - start).count());
     }
     Raw::Close();
-    auto wall = [](const std::vector<CallerCost>& costs) {
+    auto pick = [](const std::vector<CallerCost>& costs, double CallerCost::*field) {
         std::vector<double> values;
         for (const CallerCost& cost : costs) {
-            values.push_back(cost.wallNs);
+            values.push_back(cost.*field);
         }
         return values;
     };
-    auto cpu = [](const std::vector<CallerCost>& costs) {
-        std::vector<double> values;
-        for (const CallerCost& cost : costs) {
-            values.push_back(cost.cpuNs);
-        }
-        return values;
-    };
-    Report(state, "ns_per_call", wall(ours), wall(raw));
-    state.counters["raw_printf_ns_per_call"] = bench::Median(wall(rawPrintf));
-    state.counters["ours_cpu_ns_per_call"] = bench::Median(cpu(ours));
-    state.counters["raw_cpu_ns_per_call"] = bench::Median(cpu(raw));
-    state.counters["raw_printf_cpu_ns_per_call"] = bench::Median(cpu(rawPrintf));
+    using C = CallerCost;
+    Report(state, "ns_per_call", pick(ours, &C::wallNs), pick(raw, &C::wallNs));
+    state.counters["raw_printf_ns_per_call"] = bench::Median(pick(rawPrintf, &C::wallNs));
+    state.counters["ours_cpu_ns_per_call"] = bench::Median(pick(ours, &C::cpuNs));
+    state.counters["raw_cpu_ns_per_call"] = bench::Median(pick(raw, &C::cpuNs));
+    state.counters["raw_printf_cpu_ns_per_call"] = bench::Median(pick(rawPrintf, &C::cpuNs));
 }
 
 void BM_FileThroughput(benchmark::State& state, Line line)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release preset, runs every benchmark under bench/ and prints one
 # table: each figure beside its baseline measured in the same run, the ratio
-# and the target. Takes about two minutes, 30 s of it the idle measurement.
+# and the target. Takes about six minutes, 40 s of it the idle measurement.
 # BENCH_OUT=<folder> keeps the Google Benchmark JSON files there.
 set -euo pipefail
 cd "$(dirname "$0")/.."

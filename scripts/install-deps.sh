@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever this project needs and the
 # machine lacks. Options: --fuzz also installs clang for the libFuzzer targets;
-# --wine also installs Wine for scripts/wine-check.sh.
+# --wine also installs Wine for scripts/wine-check.sh; --bench also installs
+# what scripts/bench.sh and profiling need.
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,7 @@ for option in "$@"; do
   case "$option" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     --wine) packages+=(wine64) ;;  # 64-bit only: HalvexService.exe is PE32+
+    --bench) packages+=(jq linux-perf) ;;  # the table's ratios; profiles of a figure that falls short
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
   esac
 done

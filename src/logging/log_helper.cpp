@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <spdlog/async.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <chrono>
@@ -12,8 +9,8 @@
 #include <cstdio>
 #include <exception>
 #include <iterator>
-#include <utility>
 
+#include "logging/async_file_logger.h"
 #include "logging/common_util_registry.h"
 #include "logging/file_time.h"
 #include "logging/path_format.h"
@@ -22,8 +19,6 @@ namespace {
 
 constexpr const char* kLoggerName = "DPRServiceLog";
 constexpr const char* kLogSubFolder = "\\Varnick Wireless Inc\\DPR Service";
-constexpr size_t kMaxFileSize = 1048576;
-constexpr size_t kMaxRotatedFiles = 100;
 constexpr size_t kMessageBufferSize = 1024;
 
 // Creates the folder and its ancestors one by one; existing folders and drive
@@ -53,25 +48,23 @@ bool BuildLogFilePath(const std::string& folder, char (&path)[MAX_PATH])
 std::shared_ptr<spdlog::logger> OpenLogger(const char* path)
 {
     try {
-        auto logger = spdlog::rotating_logger_mt<spdlog::async_factory>(kLoggerName, NativePath(path), kMaxFileSize,
-                                                                         kMaxRotatedFiles, false);
-        // The service has no console: errors of the library (a call after
-        // Shutdown, a full disk) stay silent.
-        logger->set_error_handler([](const std::string&) {});
-        logger->set_level(spdlog::level::trace);
-        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            "%Y-%m-%d %H:%M:%S.%e %v", spdlog::pattern_time_type::local, "\r\n"));
-        logger->flush_on(spdlog::level::trace);
-        spdlog::flush_every(std::chrono::seconds(3));
-        return logger;
+        return MakeAsyncFileLogger(kLoggerName, NativePath(path));
     } catch (const std::exception&) {
         return nullptr;
     }
 }
 
+// The id as "%08x" would write it, without the cost of a formatted print on
+// every line: eight lower-case hexadecimal digits.
 void FormatThreadId(char (&buffer)[32])
 {
-    std::snprintf(buffer, sizeof(buffer), "%08x", static_cast<unsigned>(GetCurrentThreadId()));
+    static const char kDigits[] = "0123456789abcdef";
+    uint32_t id = GetCurrentThreadId();
+    for (int i = 7; i >= 0; --i) {
+        buffer[i] = kDigits[id & 0xF];
+        id >>= 4;
+    }
+    buffer[8] = '\0';
 }
 
 }  // namespace
@@ -151,59 +144,62 @@ spdlog::log_clock::time_point LineTime()
     return spdlog::log_clock::time_point(std::chrono::duration_cast<spdlog::log_clock::duration>(sinceEpoch));
 }
 
-// Formats the payload and hands it to the logger with the line's time.
-template <typename... Args>
-void WriteStamped(spdlog::logger& logger, spdlog::level::level_enum level, fmt::format_string<Args...> format,
-                  Args&&... args)
+// Hands a formatted payload to the logger, stamped with the line's time.
+void HandOver(spdlog::logger& logger, spdlog::level::level_enum level, const fmt::memory_buffer& payload)
 {
-    if (!logger.should_log(level)) {
-        return;
-    }
     // This overload of the library does not catch its own errors (as its
     // formatting overloads do): after the shutdown it throws for want of its
     // thread pool, and such a line is to be dropped without a trace.
     try {
-        fmt::memory_buffer payload;
-        fmt::format_to(std::back_inserter(payload), format, std::forward<Args>(args)...);
         logger.log(LineTime(), spdlog::source_loc{}, level, spdlog::string_view_t(payload.data(), payload.size()));
     } catch (const std::exception&) {
     }
 }
 
-void WriteLine(spdlog::logger& logger, int level, const char* function, const char* threadId, const char* message)
+// The payload of a LogHelper::Log line and the library's level for it; false
+// when the level writes nothing (outside 1 to 6, or held back by the logger).
+bool FormatPayload(const spdlog::logger& logger, int level, const char* function, const char* threadId,
+                   const char* message, spdlog::level::level_enum& libraryLevel, fmt::memory_buffer& payload)
 {
     using spdlog::level::level_enum;
+    auto out = std::back_inserter(payload);
     switch (level) {
     case LOG_LEVEL_ERROR:
-        WriteStamped(logger, level_enum::err, "{} e :   {}", threadId, message);
+        libraryLevel = level_enum::err;
+        fmt::format_to(out, "{} e :   {}", threadId, message);
         break;
     case LOG_LEVEL_INFO:
     case LOG_LEVEL_INFO_ALT:
-        WriteStamped(logger, level_enum::info, "{} i :   {}", threadId, message);
+        libraryLevel = level_enum::info;
+        fmt::format_to(out, "{} i :   {}", threadId, message);
         break;
     case LOG_LEVEL_WARNING:
-        WriteStamped(logger, level_enum::warn, "{} w :   {}", threadId, message);
+        libraryLevel = level_enum::warn;
+        fmt::format_to(out, "{} w :   {}", threadId, message);
         break;
     case LOG_LEVEL_BARE:
-        WriteStamped(logger, level_enum::info, "{}", message);
+        libraryLevel = level_enum::info;
+        fmt::format_to(out, "{}", message);
         break;
     case LOG_LEVEL_TRACE:
-        WriteStamped(logger, level_enum::trace, "{} h :   {}, {}", threadId, function ? function : "", message);
+        libraryLevel = level_enum::trace;
+        fmt::format_to(out, "{} h :   {}, {}", threadId, function ? function : "", message);
         break;
     default:
-        break;
+        return false;
     }
+    return logger.should_log(libraryLevel);
 }
 
 }  // namespace
 
 void LogHelper::WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     auto logger = CurrentLogger();
     if (!logger || format == nullptr || logger->level() == spdlog::level::off) {
         return;  // nothing would be written: skip the formatting
     }
+    // Formatted into the caller's own buffers, outside the lock.
     char message[kMessageBufferSize];
     if (std::vsnprintf(message, sizeof(message), format, args) < 0) {
         message[0] = '\0';  // a failed format may leave the buffer unterminated
@@ -217,7 +213,15 @@ void LogHelper::WriteFormatted(int level, const char* function, bool singleLine,
     }
     char threadId[32];
     FormatThreadId(threadId);
-    WriteLine(*logger, level, function, threadId, message);
+    spdlog::level::level_enum libraryLevel;
+    fmt::memory_buffer payload;
+    if (!FormatPayload(*logger, level, function, threadId, message, libraryLevel, payload)) {
+        return;
+    }
+    // One line at a time is stamped and queued, so the file's order is the
+    // order of the lines' times.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    HandOver(*logger, libraryLevel, payload);
 }
 
 void LogHelper::Log(int level, const char* function, const char* format, ...)
@@ -239,12 +243,14 @@ void LogHelper::LogSingleLine(const char* function, const char* format, ...)
 void LogHelper::WriteScopeLine(char sign, const char* function)
 {
     auto logger = GetInstance().CurrentLogger();
-    if (!logger) {
+    if (!logger || !logger->should_log(spdlog::level::info)) {
         return;
     }
     char threadId[32];
     FormatThreadId(threadId);
-    WriteStamped(*logger, spdlog::level::info, "{} h : {} {}", threadId, sign, function ? function : "");
+    fmt::memory_buffer payload;
+    fmt::format_to(std::back_inserter(payload), "{} h : {} {}", threadId, sign, function ? function : "");
+    HandOver(*logger, spdlog::level::info, payload);
 }
 
 LogScope::LogScope(const char* function) : m_function(function)

@@ -55,7 +55,7 @@ private:
     // Formats into 1024 bytes (CR and LF shown as TAB for single lines) and writes the line.
     void WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args);
 
-    std::mutex m_mutex;             // serialises Log and LogSingleLine
+    std::mutex m_mutex;             // Log and LogSingleLine stamp and queue one line at a time
     std::mutex m_loggerMutex;       // guards m_logger itself
     std::shared_ptr<spdlog::logger> m_logger;
 };

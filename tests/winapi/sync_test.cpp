@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -74,6 +75,23 @@ TEST_F(Sync, CriticalSectionIsRecursiveAndExcludesOtherThreads)
     LeaveCriticalSection(&section);
     EXPECT_EQ(other.get(), 2);
     DeleteCriticalSection(&section);
+}
+
+// Thread ids are kept per thread; a forked child's only thread has an id of
+// its own (the process id), not the one its parent thread had.
+TEST_F(Sync, ThreadIdsDifferPerThreadAndAfterFork)
+{
+    const DWORD me = GetCurrentThreadId();
+    EXPECT_EQ(me, GetCurrentThreadId());
+    EXPECT_NE(std::async(std::launch::async, [] { return GetCurrentThreadId(); }).get(), me);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        _exit(GetCurrentThreadId() == static_cast<DWORD>(getpid()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(Sync, SleepsAndTimedWaitsAreRecordedWithTheirThreadAndOutcome)

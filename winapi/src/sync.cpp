@@ -1,3 +1,4 @@
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -104,9 +105,28 @@ BOOL SwitchToThread()
     return TRUE;
 }
 
+namespace {
+
+// The calling thread's id, asked of the kernel once per thread: on Windows the
+// call only reads the thread's own block, and the log stamps every line with
+// it. A forked child's only thread is new and asks again.
+thread_local DWORD t_threadId = 0;
+
+void ForgetThreadIdInChild()
+{
+    t_threadId = 0;
+}
+
+}  // namespace
+
 DWORD GetCurrentThreadId()
 {
-    return static_cast<DWORD>(syscall(SYS_gettid));
+    static const int registered = pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild);
+    (void)registered;
+    if (t_threadId == 0) {
+        t_threadId = static_cast<DWORD>(syscall(SYS_gettid));
+    }
+    return t_threadId;
 }
 
 DWORD GetCurrentProcessId()

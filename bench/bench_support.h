@@ -1,6 +1,7 @@
 // What the benchmarks share: medians over iterations and the time a thread ran.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <algorithm>
@@ -25,6 +26,20 @@ inline double ThreadCpuSeconds()
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// The medians of our times and of the baseline's (seconds, one pair per
+// iteration) as counters, with the median of the per-iteration ratios.
+inline void ReportAgainstBaseline(benchmark::State& state, const std::vector<double>& ours,
+                                  const std::vector<double>& bare)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < ours.size() && i < bare.size(); ++i) {
+        ratios.push_back(ours[i] / bare[i]);
+    }
+    state.counters["ours_ms"] = Median(ours) * 1e3;
+    state.counters["bare_ms"] = Median(bare) * 1e3;
+    state.counters["ratio"] = Median(ratios);
 }
 
 }  // namespace bench

@@ -103,13 +103,7 @@ void BM_LoadAndCheck(benchmark::State& state)
         state.SetIterationTime(ours.back() + bare.back());
     }
     LogHelper::Shutdown();
-    std::vector<double> ratios;
-    for (size_t i = 0; i < ours.size(); ++i) {
-        ratios.push_back(ours[i] / bare[i]);
-    }
-    state.counters["ours_ms"] = bench::Median(ours) * 1e3;
-    state.counters["bare_ms"] = bench::Median(bare) * 1e3;
-    state.counters["ratio"] = bench::Median(ratios);
+    bench::ReportAgainstBaseline(state, ours, bare);
     state.counters["ours_us_per_model"] = bench::Median(ours) * 1e6 / models;
 }
 BENCHMARK(BM_LoadAndCheck)->ArgName("models")->Arg(500)->Arg(5000)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -73,13 +73,7 @@ void BM_RetentionPass(benchmark::State& state)
         state.SkipWithError("the pass deleted files it should have kept");
         return;
     }
-    std::vector<double> ratios;
-    for (size_t i = 0; i < ours.size(); ++i) {
-        ratios.push_back(ours[i] / bare[i]);
-    }
-    state.counters["ours_ms"] = bench::Median(ours) * 1e3;
-    state.counters["bare_ms"] = bench::Median(bare) * 1e3;
-    state.counters["ratio"] = bench::Median(ratios);
+    bench::ReportAgainstBaseline(state, ours, bare);
 }
 BENCHMARK(BM_RetentionPass)->ArgName("files")->Arg(kFiles)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -1,16 +1,12 @@
 #include "sim/clock.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include <algorithm>
 #include <thread>
+
+#include "sim/threads.h"
 
 namespace sim {
 
@@ -38,38 +34,11 @@ uint32_t CurrentThreadId()
 // real time would let happen before any wait ends.
 bool OtherThreadRunnable(const std::vector<uint32_t>& excluded)
 {
-    DIR* tasks = opendir("/proc/self/task");
-    if (tasks == nullptr) {
-        return false;
-    }
-    bool runnable = false;
-    while (const dirent* entry = readdir(tasks)) {
-        const uint32_t tid = static_cast<uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
-        if (tid == 0 || std::find(excluded.begin(), excluded.end(), tid) != excluded.end()) {
-            continue;
-        }
-        char path[64];
-        std::snprintf(path, sizeof(path), "/proc/self/task/%u/stat", tid);
-        const int fd = open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            continue;  // the thread has ended
-        }
-        char stat[512];
-        const ssize_t length = read(fd, stat, sizeof(stat) - 1);
-        close(fd);
-        if (length <= 0) {
-            continue;
-        }
-        stat[length] = '\0';
-        // "tid (name) S ...": the name may hold anything, the state follows its last ')'.
-        const char* nameEnd = std::strrchr(stat, ')');
-        if (nameEnd != nullptr && nameEnd[1] == ' ' && (nameEnd[2] == 'R' || nameEnd[2] == 'D')) {
-            runnable = true;
-            break;
-        }
-    }
-    closedir(tasks);
-    return runnable;
+    const std::vector<ThreadState> threads = ThreadsOfThisProcess();
+    return std::any_of(threads.begin(), threads.end(), [&excluded](const ThreadState& thread) {
+        return (thread.state == 'R' || thread.state == 'D') &&
+               std::find(excluded.begin(), excluded.end(), thread.id) == excluded.end();
+    });
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 #include "sim/threads.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -35,6 +41,43 @@ void Threads::RefuseNext(unsigned count, int error)
 void Threads::Reset()
 {
     g_refusals = 0;
+}
+
+std::vector<ThreadState> ThreadsOfThisProcess()
+{
+    std::vector<ThreadState> threads;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return threads;
+    }
+    while (const dirent* entry = readdir(tasks)) {
+        const uint32_t id = static_cast<uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
+        if (id == 0) {
+            continue;  // "." and ".."
+        }
+        char path[64];
+        std::snprintf(path, sizeof(path), "/proc/self/task/%u/stat", id);
+        const int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            continue;  // the thread has ended
+        }
+        char stat[512];
+        const ssize_t length = read(fd, stat, sizeof(stat) - 1);
+        close(fd);
+        if (length <= 0) {
+            continue;
+        }
+        stat[length] = '\0';
+        // "id (name) S ...": the name may hold anything, the state follows its last ')'.
+        const char* nameStart = std::strchr(stat, '(');
+        const char* nameEnd = std::strrchr(stat, ')');
+        if (nameStart == nullptr || nameEnd == nullptr || nameEnd < nameStart || nameEnd[1] != ' ') {
+            continue;
+        }
+        threads.push_back({id, std::string(nameStart + 1, nameEnd), nameEnd[2]});
+    }
+    closedir(tasks);
+    return threads;
 }
 
 }  // namespace sim

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cerrno>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace sim {
 
@@ -13,5 +16,15 @@ public:
     void RefuseNext(unsigned count, int error = EAGAIN);
     void Reset();
 };
+
+// A thread of this process as the kernel sees it.
+struct ThreadState {
+    uint32_t id = 0;
+    std::string name;
+    char state = '?';  // R running or ready, S sleeping, D uninterruptible wait, ...
+};
+// Every thread of this process, from /proc/self/task (threads that end while
+// it is read are left out).
+std::vector<ThreadState> ThreadsOfThisProcess();
 
 }  // namespace sim

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -21,6 +20,7 @@
 #include "host/service_host.h"
 #include "journal.h"
 #include "sim/machine.h"
+#include "sim/threads.h"
 #include "step_names.h"
 
 namespace halvex_sim {
@@ -53,23 +53,15 @@ __attribute__((no_sanitize("address", "undefined"))) void CrashThisThread(int)
     *g_forbiddenPage = 0;
 }
 
-// "name state wchan" of every thread of this process, for a hang's report.
+// "id name state wchan" of every thread of this process, for a hang's report.
 std::string ThreadStates()
 {
     std::string states;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream statFile(task.path() / "stat");
-        std::ifstream wchanFile(task.path() / "wchan");
-        std::string stat, wchan;
-        std::getline(statFile, stat);
+    for (const sim::ThreadState& thread : sim::ThreadsOfThisProcess()) {
+        std::ifstream wchanFile("/proc/self/task/" + std::to_string(thread.id) + "/wchan");
+        std::string wchan;
         std::getline(wchanFile, wchan);
-        const size_t open = stat.find('(');
-        const size_t close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close + 2 >= stat.size()) {
-            continue;
-        }
-        states += "[" + stat.substr(0, open - 1) + " " + stat.substr(open + 1, close - open - 1) + " " +
-                  stat[close + 2] + " " + wchan + "] ";
+        states += "[" + std::to_string(thread.id) + " " + thread.name + " " + thread.state + " " + wchan + "] ";
     }
     return states;
 }

@@ -1,7 +1,11 @@
 #include "sim/clock.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <thread>
@@ -24,6 +28,19 @@ constexpr std::chrono::milliseconds kSettle{10};
 constexpr std::chrono::microseconds kRunnableRecheck{200};
 constexpr std::chrono::milliseconds kRunnableGrace{100};
 
+#ifdef _WIN32
+// The Windows build (the simulated modem inside a COM server) runs in real
+// time and never waits for ready threads.
+uint32_t CurrentThreadId()
+{
+    return GetCurrentThreadId();
+}
+
+bool OtherThreadRunnable(const std::vector<uint32_t>&)
+{
+    return false;
+}
+#else
 uint32_t CurrentThreadId()
 {
     return static_cast<uint32_t>(syscall(SYS_gettid));
@@ -40,6 +57,7 @@ bool OtherThreadRunnable(const std::vector<uint32_t>& excluded)
                std::find(excluded.begin(), excluded.end(), thread.id) == excluded.end();
     });
 }
+#endif
 
 }  // namespace
 

@@ -111,6 +111,7 @@ public:
     // kernel sees ready to run (not only the parties the clock knows): a whole
     // service process then plays out as in real time however it is scheduled,
     // at the cost of a look at the process's threads whenever time would move.
+    // Linux only: the Windows build has no such view and ignores it.
     void WaitForReadyThreads(bool on);
 
     // ---- the Win32 side ----

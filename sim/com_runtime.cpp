@@ -21,7 +21,7 @@ thread_local ThreadApartment t_apartment;
 
 }  // namespace
 
-void ComRuntime::RegisterClass(const std::string& clsid, Factory factory)
+void ComRuntime::AddClass(const std::string& clsid, Factory factory)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_classes[clsid].factory = std::move(factory);

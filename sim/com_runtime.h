@@ -23,7 +23,7 @@ public:
     // Makes a new object holding one reference, or nullptr when out of memory.
     using Factory = std::function<IUnknown*()>;
 
-    void RegisterClass(const std::string& clsid, Factory factory);
+    void AddClass(const std::string& clsid, Factory factory);
 
     // The next `times` creations of the class fail with `hr` (times < 0: every one).
     void FailCreation(const std::string& clsid, int times, int32_t hr);

@@ -1,5 +1,9 @@
 #include "sim/mbn_dispatcher.h"
 
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 #include <set>
@@ -22,6 +26,7 @@ std::set<MbnDispatcher*>& Registry()
     return *registry;
 }
 
+#ifndef _WIN32
 void StopAllAtExit()
 {
     std::set<MbnDispatcher*> dispatchers;
@@ -33,17 +38,43 @@ void StopAllAtExit()
         dispatcher->Stop();
     }
 }
+#endif
 
 // Registered when the first worker starts: later than the objects created
-// before it, so it runs before their destructors.
+// before it, so it runs before their destructors. Not in the Windows build:
+// there the dispatcher lives in a COM server DLL, whose exit handlers run
+// under the loader lock after the process's other threads were ended, and a
+// join there could wait for a lock that an ended thread held.
 void RegisterExitHandler()
 {
+#ifndef _WIN32
     static const bool registered = [] {
         std::atexit(StopAllAtExit);
         return true;
     }();
     (void)registered;
+#endif
 }
+
+// The worker threads are the platform's COM threads: on Windows they live in
+// the multithreaded apartment, as the threads that deliver events there do.
+class ApartmentOfWorker {
+public:
+#ifdef _WIN32
+    ApartmentOfWorker() : m_entered(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
+    ~ApartmentOfWorker()
+    {
+        if (m_entered) {
+            CoUninitialize();
+        }
+    }
+
+private:
+    const bool m_entered;
+#else
+    ApartmentOfWorker() {}
+#endif
+};
 
 }  // namespace
 
@@ -127,6 +158,7 @@ bool MbnDispatcher::OnWorkerThread() const
 
 void MbnDispatcher::Run(uint64_t generation)
 {
+    const ApartmentOfWorker apartment;
     std::unique_lock<std::mutex> lock(m_mutex);
     // A thread of an earlier generation (one detached by a Stop from its own
     // delivery) ends as soon as it gets here.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <olectl.h>
 
 #include <atomic>
 #include <functional>
@@ -195,6 +196,7 @@ struct MobileBroadband::Impl {
     uint32_t awayMs = 50;
     uint32_t commandLatencyMs = 0;  // answer time of every AT command
     std::function<void(bool)> presenceListener;
+    std::function<void(const Activity&)> activityListener;
     std::function<void(bool)> networkHook;  // kept across resets
     PresenceOrder presenceOrder = DefaultPresenceOrder();
     PresenceOrder heldBack;  // events of the last leave that wait for the return
@@ -237,6 +239,9 @@ struct MobileBroadband::Impl {
     bool Alive(uint64_t objectGeneration) const { return objectGeneration == generation.load(); }
     ULONG NextRequestId();  // under mutex
     ULONG NewRequestId();   // takes the mutex
+    // Under mutex: a command joins the transcript; an activity is told.
+    void RecordCommandLocked(const TranscriptEntry& entry);
+    void NoteLocked(Activity::Kind kind);
     std::string CurrentInterfaceId() const;  // takes the mutex
     // Under mutex: the connection points for `which` of the managers made
     // since the last reset.

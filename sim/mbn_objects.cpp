@@ -295,7 +295,7 @@ public:
             }
             entry.callResult = hr;
             if (FAILED(hr)) {
-                m_hub.transcript.push_back(entry);
+                m_hub.RecordCommandLocked(entry);
                 return hr;
             }
             entry.accepted = true;
@@ -330,7 +330,7 @@ public:
         entry.completionSent = complete;
         {
             std::lock_guard<std::mutex> lock(m_hub.mutex);
-            m_hub.transcript.push_back(entry);
+            m_hub.RecordCommandLocked(entry);
         }
         *requestID = id;
 
@@ -425,6 +425,8 @@ private:
                 } else {
                     m_hub.openSessions.erase(this);
                 }
+                m_hub.NoteLocked(open ? MobileBroadband::Activity::Kind::SessionOpened
+                                      : MobileBroadband::Activity::Kind::SessionClosed);
             }
             id = m_hub.NextRequestId();
             beforeReturn = m_hub.earlySessionCompletions;

@@ -91,6 +91,23 @@ ULONG MobileBroadband::Impl::NewRequestId()
     return NextRequestId();
 }
 
+void MobileBroadband::Impl::RecordCommandLocked(const TranscriptEntry& entry)
+{
+    transcript.push_back(entry);
+    if (activityListener) {
+        activityListener(Activity{Activity::Kind::Command, entry});
+    }
+}
+
+void MobileBroadband::Impl::NoteLocked(Activity::Kind kind)
+{
+    if (activityListener) {
+        Activity activity;
+        activity.kind = kind;
+        activityListener(activity);
+    }
+}
+
 std::string MobileBroadband::Impl::CurrentInterfaceId() const
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -210,6 +227,7 @@ bool ChangePresence(MobileBroadband::Impl& hub, bool present, PresenceNews& news
         return false;
     }
     hub.present = present;
+    hub.NoteLocked(present ? MobileBroadband::Activity::Kind::Returned : MobileBroadband::Activity::Kind::Left);
     news.present = present;
     // The network hook first (the adapter and its class subkey follow the modem),
     // then the test's presence listener.
@@ -297,7 +315,9 @@ void MobileBroadband::Impl::StartReboot(std::function<void()> afterLeaving)
                 std::lock_guard<std::mutex> lock(hub->mutex);
                 away = hub->awayMs;
             }
-            hub->dispatcher.Post([hub] { SwitchPresenceNow(*hub, true); }, away);
+            if (away != kStaysAway) {
+                hub->dispatcher.Post([hub] { SwitchPresenceNow(*hub, true); }, away);
+            }
         },
         removalDelay);
 }
@@ -347,6 +367,7 @@ void MobileBroadband::Impl::Reset()
         awayMs = 50;
         commandLatencyMs = 0;
         presenceListener = nullptr;
+        activityListener = nullptr;
         presenceOrder = DefaultPresenceOrder();
         heldBack.clear();
         sameObjects = false;
@@ -378,9 +399,9 @@ void MobileBroadband::Impl::Reset()
 MobileBroadband::MobileBroadband(ComRuntime& com, Clock& clock) : m_impl(std::make_unique<Impl>(com, clock))
 {
     Impl* hub = m_impl.get();
-    com.RegisterClass(kClsidInterfaceManager, [hub] { return NewInterfaceManager(*hub); });
-    com.RegisterClass(kClsidConnectionManager, [hub] { return NewConnectionManager(*hub); });
-    com.RegisterClass(kClsidDeviceServicesManager, [hub] { return NewDeviceServicesManager(*hub); });
+    com.AddClass(kClsidInterfaceManager, [hub] { return NewInterfaceManager(*hub); });
+    com.AddClass(kClsidConnectionManager, [hub] { return NewConnectionManager(*hub); });
+    com.AddClass(kClsidDeviceServicesManager, [hub] { return NewDeviceServicesManager(*hub); });
     com.SetTeardownHandler([hub] { hub->Disconnect(); });
 }
 
@@ -449,6 +470,12 @@ void MobileBroadband::SetPresenceListener(std::function<void(bool present)> list
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     m_impl->presenceListener = std::move(listener);
+}
+
+void MobileBroadband::SetActivityListener(std::function<void(const Activity&)> listener)
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->activityListener = std::move(listener);
 }
 
 void MobileBroadband::SetNetworkHook(std::function<void(bool present)> hook)

@@ -147,7 +147,9 @@ public:
     void RemoveModem();
     void ReturnModem();
     // After an accepted reboot command: `removalDelayMs` until the removal
-    // events, then `awayMs` until the arrival events (defaults 20 and 50 ms).
+    // events, then `awayMs` until the arrival events (defaults 20 and 50 ms);
+    // with kStaysAway the modem does not come back.
+    static constexpr uint32_t kStaysAway = 0xFFFFFFFFu;
     void SetRebootTiming(uint32_t removalDelayMs, uint32_t awayMs);
     // Every AT command's completion comes this long after SetCommand (a late
     // completion fault replaces it); 0 by default.
@@ -223,6 +225,18 @@ public:
     // OnEventNotification / OnReadData of the vendor device service.
     void RaiseDeviceServiceNotification(uint32_t eventId, const std::vector<uint8_t>& data);
     void RaiseReadData(const std::vector<uint8_t>& data);
+
+    // What happened at the modem, in the order it happened: a command that
+    // reached the vendor service (with its transcript entry), a command session
+    // opened or closed by a call, the modem leaving or returning.
+    struct Activity {
+        enum class Kind { Command, SessionOpened, SessionClosed, Left, Returned };
+        Kind kind = Kind::Command;
+        TranscriptEntry command;  // Kind::Command only
+    };
+    // Called under the API's lock: the listener must not call into the API.
+    // An empty function clears it; a reset clears it too.
+    void SetActivityListener(std::function<void(const Activity&)> listener);
 
     // ---- observation ----
     bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(30));

@@ -24,7 +24,7 @@ struct ThreadState {
     char state = '?';  // R running or ready, S sleeping, D uninterruptible wait, ...
 };
 // Every thread of this process, from /proc/self/task (threads that end while
-// it is read are left out).
+// it is read are left out). Linux only.
 std::vector<ThreadState> ThreadsOfThisProcess();
 
 }  // namespace sim

@@ -131,7 +131,7 @@ TEST_F(Host, ControlsWaitForTheRunningReportAndAFailedInitGoesStraightToStopped)
     // The manager's first object is held back, then cannot be made.
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    machine().com().RegisterClass(sim::MobileBroadband::kClsidInterfaceManager, [released]() -> IUnknown* {
+    machine().com().AddClass(sim::MobileBroadband::kClsidInterfaceManager, [released]() -> IUnknown* {
         released.wait();
         return nullptr;
     });

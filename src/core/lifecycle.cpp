@@ -76,7 +76,13 @@ void CHalvexService::ServiceRun()
 void CHalvexService::ServiceDestroy()
 {
     ServiceTaskQueueStop();
-    CVarnickMbimManager::GetInstance()->UnInit();
+    CVarnickMbimManager* manager = CVarnickMbimManager::GetInstance();
+    // The modem's command session ends with the service: the manager's release
+    // alone would leave it open on the modem.
+    if (manager->m_device_service.load() != nullptr) {
+        manager->CloseDeviceServices();
+    }
+    manager->UnInit();
     if (g_hPowerNotify != nullptr) {
         UnregisterSuspendResumeNotification(g_hPowerNotify);
         g_hPowerNotify = nullptr;

@@ -189,6 +189,7 @@ TEST_F(Host, ServiceStartsChecksTheModemKeepsWorkingWhilePausedAndStops)
     EXPECT_TRUE(queryRoundsFrom(commands, 6)) << ::testing::PrintToString(commands);
     EXPECT_EQ(services().Send(SERVICE_CONTROL_CONTINUE), static_cast<uint32_t>(NO_ERROR));
 
+    const int closesBeforeStop = machine().mbn().CloseSessionCalls();
     {
         // Instant time stands still until the worker has ended: the stop is measured from there.
         sim::Clock::Hold hold(machine().clock());
@@ -199,6 +200,8 @@ TEST_F(Host, ServiceStartsChecksTheModemKeepsWorkingWhilePausedAndStops)
     }
     process.join();
     EXPECT_EQ(exitCode, 0);
+    // The stop closes the modem's command session itself.
+    EXPECT_EQ(machine().mbn().CloseSessionCalls(), closesBeforeStop + 1);
     // The handler reports on the main thread, the service main on its own.
     EXPECT_THAT(ReportFields(), ElementsAre(Fields{SERVICE_START_PENDING, 0, 1, 1000, 0}, Fields{SERVICE_RUNNING, 3, 0, 0, 0},
                                             Fields{SERVICE_PAUSE_PENDING, 3, 2, 0, 1},

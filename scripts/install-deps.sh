@@ -16,7 +16,7 @@ packages=(
 for option in "$@"; do
   case "$option" in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    --wine) packages+=(wine64) ;;  # 64-bit only: HalvexService.exe is PE32+
+    --wine) packages+=(wine64 python3) ;;  # 64-bit only: HalvexService.exe is PE32+; python3 reads the scenario
     --bench) packages+=(jq linux-perf) ;;  # the table's ratios; profiles of a figure that falls short
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
   esac

@@ -2,12 +2,15 @@
 # Runs the Windows build's HalvexService.exe as a real service under Wine, in a
 # fresh Wine prefix of its own, and checks what it does: the console start,
 # the start by the service control manager, the log, the failed start (Wine
-# has no Mobile Broadband API) with its restart, and the "IsAll" switch.
+# has no Mobile Broadband API) with its restart, and the "IsAll" switch; then,
+# with the simulated modem served through Wine's own COM runtime, the whole
+# bring-up, the controls, the stop and the restarts, compared with halvex-sim.
 # Prints each check as it goes; exits non-zero on the first failure, with the
 # lines that show it.
 #
-# Usage: scripts/wine-check.sh [--exe PATH]
+# Usage: scripts/wine-check.sh [--exe PATH] [--sim PATH]
 #   --exe PATH  check this executable instead of the one the windows preset built
+#   --sim PATH  the halvex-sim to compare with (default: the default preset's)
 # With WINE_CHECK_KEEP=1 the Wine prefix and the step files are kept for a look.
 #
 # Wine ends its services when the last ordinary process of its session exits,
@@ -17,17 +20,27 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 exe=""
+halvex_sim="build/default/tools/halvex-sim/halvex-sim"
 while [ $# -gt 0 ]; do
   case "$1" in
     --exe) exe="${2:?--exe needs a path}"; shift 2 ;;
-    *) echo "usage: $0 [--exe PATH]" >&2; exit 2 ;;
+    --sim) halvex_sim="${2:?--sim needs a path}"; shift 2 ;;
+    *) echo "usage: $0 [--exe PATH] [--sim PATH]" >&2; exit 2 ;;
   esac
 done
-if [ -z "$exe" ]; then
-  # The windows preset builds into build/windows.
-  exe="$(find build/windows -name HalvexService.exe -not -path '*/CMakeFiles/*' | head -n 1)"
-  [ -n "$exe" ] || { echo "wine-check: no HalvexService.exe under build/windows; run the windows build first" >&2; exit 1; }
-fi
+# built_by_windows_preset NAME: the file the windows preset built (build/windows).
+built_by_windows_preset() {
+  local found
+  found="$(find build/windows -name "$1" -not -path '*/CMakeFiles/*' | head -n 1)"
+  [ -n "$found" ] || { echo "wine-check: no $1 under build/windows; run the windows build first" >&2; exit 1; }
+  printf '%s\n' "$found"
+}
+[ -n "$exe" ] || exe="$(built_by_windows_preset HalvexService.exe)"
+modem_dll="$(built_by_windows_preset HalvexSimModem.dll)"
+adapter_shim="$(built_by_windows_preset iphlpapi.dll)"
+control_tool="$(built_by_windows_preset halvex-service-control.exe)"
+[ -x "$halvex_sim" ] || { echo "wine-check: no $halvex_sim; run the default build first (or give --sim)" >&2; exit 1; }
+command -v python3 >/dev/null || { echo "wine-check: python3 is missing; run scripts/install-deps.sh --wine" >&2; exit 1; }
 command -v wine >/dev/null || { echo "wine-check: wine is missing; run scripts/install-deps.sh --wine" >&2; exit 1; }
 
 readonly service='Varnick Halvex Service'  # the name the restart request starts
@@ -236,5 +249,7 @@ sleep 5
 is_stopped "$service" || fail "the service started again after the restart loop was ended" "$steps/$step_number.out"
 [ "$(entry_lines)" = "$starts" ] || fail "the service started again after the restart loop was ended"
 say "  $starts starts logged"
+
+source scripts/wine-check-modem.sh
 
 say "all checks passed"

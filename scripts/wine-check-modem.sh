@@ -1,0 +1,221 @@
+# The second half of scripts/wine-check.sh (sourced by it, in its session):
+# the real HalvexService.exe configures the simulated TK42-N, served as an
+# in-process COM server through Wine's own ole32/oleaut32 (HalvexSimModem.dll)
+# with its adapter reported by a test-only iphlpapi.dll. The laptop is
+# examples/scenarios/wine-modem.xml; the same scenario run by halvex-sim must
+# send the same AT commands.
+#
+# What the modem did is read from its transcript (sim-modem-transcript.txt
+# beside the DLL): one event a line after the time and the process id.
+
+readonly scenario='examples/scenarios/wine-modem.xml'
+readonly modem_win='C:\sim-modem'
+readonly modem_dir="$drive_c/sim-modem"
+readonly transcript="$modem_dir/sim-modem-transcript.txt"
+readonly net_class_key='HKLM\SYSTEM\CurrentControlSet\Control\Class\{4d36e972-e325-11ce-bfc1-08002be10318}\0042'
+readonly control="C:\\check\\halvex-service-control.exe"
+setup="$work/modem-setup"
+mkdir -p "$setup" "$modem_dir"
+
+python3 scripts/wine-modem-setup.py "$scenario" "$system_version" "$setup" ||
+  fail "cannot turn $scenario into the laptop under Wine"
+interface_id="$(<"$setup/interface.txt")"
+
+# The modem's events of one start: those after line $1 of the transcript,
+# without the replies and the load notices, times and process ids left out.
+events_since() {
+  [ -f "$transcript" ] || return 0
+  tail -n +"$(($1 + 1))" "$transcript" | tr -d '\r' | cut -d' ' -f4- | grep -Ev '^(<|loaded) ' || true
+}
+transcript_length() { if [ -f "$transcript" ]; then wc -l <"$transcript"; else echo 0; fi; }
+newest_log() { log_files | tail -n 1; }
+
+# The service's worker is waiting on an empty queue after at least $1 tasks,
+# and, with $2 = "after-return", once both arrival notices of the modem's
+# return have been handled (each posts a check; a second one posted while the
+# first still waits is folded into it). Read from the service's own log, which
+# is written out every 3 s.
+worker_idle() {
+  local log
+  log="$(newest_log)"
+  [ -n "$log" ] || return 1
+  local worker
+  worker="$(tr -d '\r' <"$log" | grep -E ':   (>>>>>> TASK_ID_|Wait for task from work queue\.\.\.)' || true)"
+  [ "$(grep -c '>>>>>> TASK_ID_DEFAULT' <<<"$worker")" -ge "$1" ] || return 1
+  [[ "$(tail -n 1 <<<"$worker")" == *"Wait for task from work queue..." ]] || return 1
+  if [ "${2:-}" = after-return ]; then
+    tr -d '\r' <"$log" | grep -q -- '- CInterfaceManagerEventsSink::OnInterfaceArrival$' || return 1
+    tr -d '\r' <"$log" | awk '/MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL/ {seen = 1}
+      seen && /- CDeviceServicesSink::OnInterfaceStateChange$/ {found = 1} END {exit !found}' || return 1
+  fi
+}
+
+# control ACTION: sends it with the test-only control tool; leaves its status
+# line in $status_line.
+control_service() {
+  in_session "\"$control\" \"$service\" $1"
+  status_line="$(grep -E '^control=' <<<"$out" || true)"
+  [ -n "$status_line" ] || fail "halvex-service-control $1 printed no status" "$steps/$step_number.out"
+}
+expect_status() {  # expect_status DESCRIPTION REGEX
+  grep -Eq "$2" <<<"$status_line" || fail "$1: the service reported \"$status_line\""
+  say "  $1: $status_line"
+}
+
+# net stop ends the service: STOPPED with exit code 0, the stop logged, the
+# modem's command session closed, the process gone.
+stop_service() {
+  local mark="$1"
+  in_session "net stop \"$service\""
+  [ "$rc" = 0 ] || fail "net stop failed ($rc)" "$steps/$step_number.out"
+  wait_until 30 is_stopped "$service" || fail "the service did not report stopped" "$steps/$step_number.out"
+  grep -Eq '^ *WIN32_EXIT_CODE *: *0 ' <<<"$out" || fail "the stopped service carries an exit code" "$steps/$step_number.out"
+  wait_until 30 no_service_process || fail "HalvexService.exe still runs after the stop: $(pgrep -af 'HalvexService\.exe')"
+  tr -d '\r' <"$(newest_log)" | grep -q 'i :   SERVICE_CONTROL_STOP$' ||
+    fail "the log lacks SERVICE_CONTROL_STOP" "$(newest_log)"
+  [ "$(events_since "$mark" | tail -n 1)" = close ] ||
+    fail "the command session was not closed at the stop" "$transcript"
+  say "  stopped, exit code 0, SERVICE_CONTROL_STOP logged, session closed, process gone"
+}
+no_service_process() { ! pgrep -f 'HalvexService\.exe' >/dev/null; }
+
+# start_and_settle MIN_TASKS [after-return]: net start, then waits until the
+# service has done its bring-ups; leaves the transcript's length before the
+# start in $mark.
+start_and_settle() {
+  mark="$(transcript_length)"
+  in_session "net start \"$service\""
+  [ "$rc" = 0 ] || fail "net start failed ($rc)" "$steps/$step_number.out"
+  wait_until 60 worker_idle "$@" || fail "the service did not finish its checks within 60 s" "$(newest_log)" "$transcript"
+  if grep -q ' error ' "$transcript"; then
+    fail "the simulated modem could not be set up" "$transcript"
+  fi
+}
+
+# compare_events NAME FILE...: the events since $mark equal one of the files;
+# prints the name of the one they equal.
+matching_events() {
+  local actual="$setup/actual-events" candidate
+  events_since "$mark" >"$actual"
+  for candidate in "$@"; do
+    if cmp -s "$actual" "$candidate"; then
+      basename "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+fail_events() {  # fail_events MESSAGE EXPECTED-FILE
+  printf 'wine-check: FAILED: %s\n--- expected (one of the allowed outcomes), +++ the modem saw\n' "$1" >&2
+  diff -u "$2" "$setup/actual-events" | tail -n +3 >&2 || true
+  exit 1
+}
+
+# The commands of one check that finds everything in place.
+query_round() {
+  printf '%s\n' '> at+vcfg="sarcfg","LTE",1\r\n' '> at+vcfg="sarcfg","LTE",3\r\n' \
+    '> at+vcfg="sarcfg","WCDMA",1\r\n' '> at+vcfg="sarcfg","GSM"\r\n'
+}
+# The first start on the scenario's modem: the two rows that differ rewritten,
+# the pin set, the reboot; then, after the modem's return, one or two checks
+# (one per arrival notice, the second folded into the first when it comes
+# while the first still waits); the session closed at the stop.
+{
+  printf '%s\n' open '> at+vcfg="sarcfg","LTE",1\r\n' '> at+vcfg="sarcfg","LTE",3\r\n' \
+    '> at+vcfg="sarcfg","LTE",21,6,4,3\r\n' '> at+vcfg="sarcfg","WCDMA",1\r\n' \
+    '> at+vcfg="sarcfg","WCDMA",23,6,4,1\r\n' '> at+vcfg="sarcfg","GSM"\r\n' \
+    '> at+vcfg="rf/sar/gpioctl",1,250\r\n' '> at+vsar=2,1\r\n' reboot left returned open
+} >"$setup/configured"
+{ cat "$setup/configured"; query_round; echo close; } >"$setup/one-re-check"
+{ cat "$setup/configured"; query_round; query_round; echo close; } >"$setup/two-re-checks"
+{ echo open; query_round; echo close; } >"$setup/queries-only"
+
+say "the simulated modem behind Wine's COM: $scenario, interface $interface_id"
+mv "$installed/HalvexService.exe.off" "$installed/HalvexService.exe"
+cp "$adapter_shim" "$installed/iphlpapi.dll"
+cp "$control_tool" "$steps/halvex-service-control.exe"
+cp "$modem_dll" "$modem_dir/HalvexSimModem.dll"
+cp "$setup/sim-modem.ini" "$setup/sim-modem-table.txt" "$modem_dir/"
+cp "$setup/DPRConfig.xml" "$installed/DPRConfig.xml"
+delete_logs
+in_session "regsvr32 /s \"$modem_win\\HalvexSimModem.dll\""
+[ "$rc" = 0 ] || fail "regsvr32 cannot register the simulated modem's COM server (exit code $rc)" "$steps/$step_number.out"
+in_session "reg query \"HKLM\\Software\\Classes\\CLSID\\{BDFEE05B-4418-11DD-90ED-001C257CCFF1}\\InprocServer32\""
+grep -q 'ThreadingModel *REG_SZ *Both' <<<"$out" && grep -qi 'HalvexSimModem\.dll' <<<"$out" ||
+  fail "the COM server's registration is not as expected" "$steps/$step_number.out"
+in_session "reg add \"HKCU\\Software\\Wine\\AppDefaults\\HalvexService.exe\\DllOverrides\" /v iphlpapi /d native,builtin /f" \
+  "reg add \"$net_class_key\" /v NetCfgInstanceId /d \"$interface_id\" /f" \
+  "reg add \"$net_class_key\" /v DeviceInstanceID /d \"$(<"$setup/instance.txt")\" /f"
+[ "$rc" = 0 ] || fail "cannot write the modem's registry entries ($rc)" "$steps/$step_number.out"
+
+say "first start: two rows differ; rewritten, pin set, modem rebooted and checked again"
+start_and_settle 2 after-return
+grep -q " loaded pid " "$transcript" || fail "the service never loaded the simulated modem's COM server" "$(newest_log)"
+log="$(newest_log)"
+expect_log() {  # expect_log DESCRIPTION FIXED-TEXT
+  tr -d '\r' <"$log" | grep -qF -- "$2" || fail "the log lacks \"$2\"" "$log"
+  say "  log: $1"
+}
+expect_log "the modem found" "find TK42-N. interface id is $interface_id"
+expect_log "its device service opened" "open device services successed!"
+expect_log "the reboot" "wait for device reboot..."
+mapfile -t sent < <(grep -E '^[0-9-]+ [0-9:.]+ [0-9]+ > ' "$transcript" | tr -d '\r' | cut -d' ' -f5-)
+for command in "${sent[@]}"; do
+  tr -d '\r' <"$log" | grep -qF -- "at over mbim[TX]: $(sed 's/\\r/\t/g; s/\\n/\t/g' <<<"$command")" ||
+    fail "the log lacks the [TX] line of $command" "$log"
+done
+tx="$(tr -d '\r' <"$log" | grep -c 'at over mbim\[TX\]: ' || true)"
+rx="$(tr -d '\r' <"$log" | grep -c 'at over mbim\[RX\]: ' || true)"
+[ "$tx" = "${#sent[@]}" ] && [ "$rx" = "${#sent[@]}" ] ||
+  fail "${#sent[@]} commands reached the modem, the log has $tx [TX] and $rx [RX] lines" "$log"
+say "  log: a [TX] and an [RX] line for each of the ${#sent[@]} commands"
+tr -d '\r' <"$log" | awk '/wait for device reboot\.\.\./ {r = 1} r && /------> start check/ {found = 1} END {exit !found}' ||
+  fail "the log shows no check after the reboot" "$log"
+say "  log: the check after the modem's return"
+
+control_service query
+expect_status "running, stop and pause/continue accepted" '^control=query result=0 state=4 controls=3 exit=0 '
+control_service pause
+expect_status "pause answered with pause pending" '^control=pause result=0 state=6 controls=3 exit=0 '
+control_service continue
+expect_status "continue answered with continue pending" '^control=continue result=0 state=5 controls=3 exit=0 '
+stop_service "$mark"
+outcome="$(matching_events "$setup/one-re-check" "$setup/two-re-checks")" ||
+  fail_events "the modem's transcript of the first start" "$setup/two-re-checks"
+wine_checks="${outcome%%-*}"
+say "  transcript: the commands the service must send, in order; $outcome after the return"
+
+say "halvex-sim on the same scenario sends the same commands"
+sim_report="$setup/halvex-sim.txt"
+"$halvex_sim" --instant "$setup/scenario.xml" >"$sim_report" 2>&1 ||
+  fail "halvex-sim failed on $scenario" "$sim_report"
+grep -E '^  > ' "$sim_report" | sed 's/^  //' >"$setup/sim-commands"
+# The simulator's commands against the first start's, both without the
+# session and presence events that its report does not list.
+commands_of() { grep -E '^> ' "$1"; }
+commands_of "$setup/actual-events" >"$setup/wine-commands"
+sim_checks=""
+for candidate in one-re-check two-re-checks; do
+  if cmp -s "$setup/sim-commands" <(commands_of "$setup/$candidate"); then
+    sim_checks="${candidate%%-*}"
+  fi
+done
+[ -n "$sim_checks" ] || {
+  printf 'wine-check: FAILED: halvex-sim sent other commands than the service must send (--- Wine, +++ halvex-sim)\n' >&2
+  diff -u "$setup/wine-commands" "$setup/sim-commands" | tail -n +3 >&2
+  exit 1
+}
+say "  the same commands in the same order; re-checks after the return: halvex-sim $sim_checks, Wine $wine_checks"
+
+say "second start, the modem already right: queries only"
+start_and_settle 1
+stop_service "$mark"
+matching_events "$setup/queries-only" >/dev/null || fail_events "the second start did more than query" "$setup/queries-only"
+say "  transcript: open, four queries, close"
+
+say "a modem whose table matches from the first start: queries only"
+cp "$setup/matching-table.txt" "$modem_dir/sim-modem-table.txt"
+start_and_settle 1
+stop_service "$mark"
+matching_events "$setup/queries-only" >/dev/null || fail_events "a start on a matching modem did more than query" "$setup/queries-only"
+say "  transcript: open, four queries, close"

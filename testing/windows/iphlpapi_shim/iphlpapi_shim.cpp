@@ -5,6 +5,12 @@
 // The modem's state lives in the simulated modem's COM server. Its module is
 // found through the class registration that ole32 reads for CoCreateInstance,
 // so both load the same module and see one modem.
+//
+// Wine's own DLLs in the service's process import other calls from
+// iphlpapi.dll (rpcrt4: GetAdaptersInfo; ws2_32, netapi32, dhcpcsvc: the
+// rest below); a load or a call would fail without them. Those are passed
+// on to Wine's iphlpapi.dll, loaded from the system folder by full path: it
+// then loads as a module of its own beside this one.
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
@@ -172,7 +178,91 @@ void WriteRecord(const ModemAdapter& adapter, const RecordLayout& layout, BYTE* 
     record->TunnelType = TUNNEL_TYPE_NONE;
 }
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this module, from the linker
+
+std::atomic<HMODULE> g_systemIpHelper{nullptr};
+
+// The system's iphlpapi.dll, or null when only this module answers to the name.
+HMODULE SystemIpHelper()
+{
+    if (HMODULE found = g_systemIpHelper.load(std::memory_order_acquire)) {
+        return found;
+    }
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    const wchar_t name[] = L"\\iphlpapi.dll";
+    if (length == 0 || length + sizeof(name) / sizeof(name[0]) > MAX_PATH) {
+        return nullptr;
+    }
+    std::wcscpy(path + length, name);
+    HMODULE module = LoadLibraryExW(path, nullptr, 0);
+    if (module == reinterpret_cast<HMODULE>(&__ImageBase)) {
+        FreeLibrary(module);  // passing calls on to ourselves would never end
+        return nullptr;
+    }
+    if (module != nullptr) {
+        g_systemIpHelper.store(module, std::memory_order_release);
+    }
+    return module;
+}
+
+// Calls the system's export `name` with the caller's arguments; `failure`
+// when it is not there.
+template <typename Result, typename... Args>
+Result PassOn(const char* name, Result failure, Args... args)
+{
+    HMODULE system = SystemIpHelper();
+    if (system == nullptr) {
+        return failure;
+    }
+    using Export = Result(WINAPI*)(Args...);
+    auto call = reinterpret_cast<Export>(reinterpret_cast<void (*)()>(GetProcAddress(system, name)));
+    return call != nullptr ? call(args...) : failure;
+}
+
 }  // namespace
+
+extern "C" ULONG WINAPI GetAdaptersInfo(PIP_ADAPTER_INFO AdapterInfo, PULONG SizePointer)
+{
+    return PassOn("GetAdaptersInfo", ULONG{ERROR_NOT_SUPPORTED}, AdapterInfo, SizePointer);
+}
+
+extern "C" DWORD WINAPI GetBestRoute(DWORD dwDestAddr, DWORD dwSourceAddr, PMIB_IPFORWARDROW pBestRoute)
+{
+    return PassOn("GetBestRoute", DWORD{ERROR_NOT_SUPPORTED}, dwDestAddr, dwSourceAddr, pBestRoute);
+}
+
+extern "C" DWORD WINAPI GetIfEntry(PMIB_IFROW pIfRow)
+{
+    return PassOn("GetIfEntry", DWORD{ERROR_NOT_SUPPORTED}, pIfRow);
+}
+
+extern "C" DWORD WINAPI GetIpAddrTable(PMIB_IPADDRTABLE pIpAddrTable, PULONG pdwSize, WINBOOL bOrder)
+{
+    return PassOn("GetIpAddrTable", DWORD{ERROR_NOT_SUPPORTED}, pIpAddrTable, pdwSize, bOrder);
+}
+
+extern "C" DWORD WINAPI GetIpForwardTable(PMIB_IPFORWARDTABLE pIpForwardTable, PULONG pdwSize, WINBOOL bOrder)
+{
+    return PassOn("GetIpForwardTable", DWORD{ERROR_NOT_SUPPORTED}, pIpForwardTable, pdwSize, bOrder);
+}
+
+extern "C" NETIO_STATUS WINAPI ConvertInterfaceGuidToLuid(const GUID* InterfaceGuid, PNET_LUID InterfaceLuid)
+{
+    return PassOn("ConvertInterfaceGuidToLuid", NETIO_STATUS{ERROR_NOT_SUPPORTED}, InterfaceGuid, InterfaceLuid);
+}
+
+extern "C" NETIO_STATUS WINAPI ConvertInterfaceLuidToAlias(const NET_LUID* InterfaceLuid, PWSTR InterfaceAlias,
+                                                           SIZE_T Length)
+{
+    return PassOn("ConvertInterfaceLuidToAlias", NETIO_STATUS{ERROR_NOT_SUPPORTED}, InterfaceLuid, InterfaceAlias,
+                  Length);
+}
+
+extern "C" NETIO_STATUS WINAPI ConvertInterfaceNameToLuidW(const WCHAR* InterfaceName, NET_LUID* InterfaceLuid)
+{
+    return PassOn("ConvertInterfaceNameToLuidW", NETIO_STATUS{ERROR_NOT_SUPPORTED}, InterfaceName, InterfaceLuid);
+}
 
 extern "C" ULONG WINAPI GetAdaptersAddresses(ULONG Family, ULONG Flags, PVOID Reserved,
                                              PIP_ADAPTER_ADDRESSES AdapterAddresses, PULONG SizePointer)

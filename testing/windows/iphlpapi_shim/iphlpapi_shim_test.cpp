@@ -9,6 +9,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <rpc.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -333,6 +334,131 @@ void ScenarioModem()
     CheckParameterErrors();
 }
 
+// Wine's iphlpapi.dll, loaded by full path beside the shim.
+HMODULE SystemIpHelper()
+{
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    return LoadLibraryExW((std::wstring(system) + L"\\iphlpapi.dll").c_str(), nullptr, 0);
+}
+
+template <typename Fn>
+Fn SystemExport(HMODULE system, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(system, name)));
+}
+
+// A table call's answer (the size query, then the table), as bytes.
+template <typename Query>
+std::vector<unsigned char> Table(Query query)
+{
+    ULONG size = 0;
+    if (query(nullptr, &size) != ERROR_INSUFFICIENT_BUFFER && size == 0) {
+        return {};
+    }
+    std::vector<unsigned char> table(size);
+    const DWORD result = query(table.data(), &size);
+    CHECK_EQ(NO_ERROR, result);
+    table.resize(size);
+    return table;
+}
+
+// The calls the shim passes on answer as Wine's own do, and the Wine DLLs that
+// make them work in a process with the shim.
+void ScenarioPassedOn()
+{
+    // First, while only the shim answers to the name: rpcrt4 asks
+    // GetAdaptersInfo for the node of a sequential UUID, ws2_32 for the host's
+    // own addresses. Without the calls passed on, both end the process.
+    HMODULE shim = GetModuleHandleW(L"iphlpapi.dll");
+    UUID uuid;
+    const RPC_STATUS status = UuidCreateSequential(&uuid);
+    CHECK(status == RPC_S_OK || status == RPC_S_UUID_LOCAL_ONLY);
+    WSADATA wsa;
+    CHECK_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
+    char host[256] = {};
+    CHECK_EQ(0, gethostname(host, sizeof(host)));
+    CHECK(gethostbyname(host) != nullptr);
+    WSACleanup();
+
+    // Once the system's module is loaded, the name finds it rather than the
+    // shim; the shim's own exports stay what the import table bound.
+    HMODULE system = SystemIpHelper();
+    CHECK(system != nullptr && shim != nullptr && system != shim);
+    if (system == nullptr) {
+        return;
+    }
+    CheckNoAdapter();
+
+    using AdaptersInfoFn = ULONG(WINAPI*)(PIP_ADAPTER_INFO, PULONG);
+    using AddrTableFn = DWORD(WINAPI*)(PMIB_IPADDRTABLE, PULONG, WINBOOL);
+    using ForwardTableFn = DWORD(WINAPI*)(PMIB_IPFORWARDTABLE, PULONG, WINBOOL);
+    using BestRouteFn = DWORD(WINAPI*)(DWORD, DWORD, PMIB_IPFORWARDROW);
+    using IfEntryFn = DWORD(WINAPI*)(PMIB_IFROW);
+    using NameToLuidFn = NETIO_STATUS(WINAPI*)(const WCHAR*, NET_LUID*);
+    using LuidToAliasFn = NETIO_STATUS(WINAPI*)(const NET_LUID*, PWSTR, SIZE_T);
+    using GuidToLuidFn = NETIO_STATUS(WINAPI*)(const GUID*, PNET_LUID);
+    const auto systemAdaptersInfo = SystemExport<AdaptersInfoFn>(system, "GetAdaptersInfo");
+    const auto systemAddrTable = SystemExport<AddrTableFn>(system, "GetIpAddrTable");
+    const auto systemForwardTable = SystemExport<ForwardTableFn>(system, "GetIpForwardTable");
+    const auto systemBestRoute = SystemExport<BestRouteFn>(system, "GetBestRoute");
+    const auto systemIfEntry = SystemExport<IfEntryFn>(system, "GetIfEntry");
+    const auto systemNameToLuid = SystemExport<NameToLuidFn>(system, "ConvertInterfaceNameToLuidW");
+    const auto systemLuidToAlias = SystemExport<LuidToAliasFn>(system, "ConvertInterfaceLuidToAlias");
+    const auto systemGuidToLuid = SystemExport<GuidToLuidFn>(system, "ConvertInterfaceGuidToLuid");
+
+    const auto adaptersInfo = [](void* table, ULONG* size) {
+        return GetAdaptersInfo(static_cast<PIP_ADAPTER_INFO>(table), size);
+    };
+    const auto systemAdapters = [&](void* table, ULONG* size) {
+        return systemAdaptersInfo(static_cast<PIP_ADAPTER_INFO>(table), size);
+    };
+    CHECK(Table(adaptersInfo).size() == Table(systemAdapters).size());
+    const auto addrTable = [](void* table, ULONG* size) {
+        return GetIpAddrTable(static_cast<PMIB_IPADDRTABLE>(table), size, TRUE);
+    };
+    const auto systemAddr = [&](void* table, ULONG* size) {
+        return systemAddrTable(static_cast<PMIB_IPADDRTABLE>(table), size, TRUE);
+    };
+    const std::vector<unsigned char> addresses = Table(addrTable);
+    CHECK(!addresses.empty());
+    CHECK(addresses == Table(systemAddr));
+    const auto forwardTable = [](void* table, ULONG* size) {
+        return GetIpForwardTable(static_cast<PMIB_IPFORWARDTABLE>(table), size, TRUE);
+    };
+    const auto systemForward = [&](void* table, ULONG* size) {
+        return systemForwardTable(static_cast<PMIB_IPFORWARDTABLE>(table), size, TRUE);
+    };
+    CHECK(Table(forwardTable) == Table(systemForward));
+
+    const DWORD loopback = htonl(INADDR_LOOPBACK);
+    MIB_IPFORWARDROW route{}, systemRoute{};
+    CHECK_EQ(systemBestRoute(loopback, 0, &systemRoute), GetBestRoute(loopback, 0, &route));
+    CHECK(std::memcmp(&route, &systemRoute, sizeof(route)) == 0);
+
+    // The first address's interface, by index, name and alias.
+    if (addresses.size() >= sizeof(MIB_IPADDRTABLE)) {
+        const auto* table = reinterpret_cast<const MIB_IPADDRTABLE*>(addresses.data());
+        MIB_IFROW row{}, systemRow{};
+        row.dwIndex = systemRow.dwIndex = table->table[0].dwIndex;
+        CHECK_EQ(NO_ERROR, GetIfEntry(&row));
+        CHECK_EQ(NO_ERROR, systemIfEntry(&systemRow));
+        CHECK(std::wcscmp(row.wszName, systemRow.wszName) == 0 && row.dwType == systemRow.dwType);
+
+        NET_LUID luid{}, systemLuid{};
+        CHECK_EQ(systemNameToLuid(row.wszName, &systemLuid), ConvertInterfaceNameToLuidW(row.wszName, &luid));
+        CHECK_EQ(systemLuid.Value, luid.Value);
+        wchar_t alias[IF_MAX_STRING_SIZE + 1] = {}, systemAlias[IF_MAX_STRING_SIZE + 1] = {};
+        CHECK_EQ(systemLuidToAlias(&luid, systemAlias, IF_MAX_STRING_SIZE + 1),
+                 ConvertInterfaceLuidToAlias(&luid, alias, IF_MAX_STRING_SIZE + 1));
+        CHECK(std::wcscmp(alias, systemAlias) == 0);
+    }
+    const GUID unknown = {0x3F2A6C1E, 0x8B4D, 0x4E7A, {0x9D, 0x15, 0x6C, 0x0B, 0x2E, 0x9A, 0x7F, 0x41}};
+    NET_LUID luid{}, systemLuid{};
+    CHECK_EQ(systemGuidToLuid(&unknown, &systemLuid), ConvertInterfaceGuidToLuid(&unknown, &luid));
+
+}
+
 struct Scenario {
     const char* name;
     void (*run)();
@@ -344,6 +470,7 @@ const Scenario kScenarios[] = {
     {"server-without-export", ScenarioServerWithoutExport},
     {"expanded-path", ScenarioExpandedPath},
     {"modem", ScenarioModem},
+    {"passed-on", ScenarioPassedOn},
 };
 
 int RunScenario(const char* name)

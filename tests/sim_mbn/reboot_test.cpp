@@ -97,3 +97,34 @@ TEST_F(RebootTest, PresenceEventsFollowTheChosenInterleaving)
                                               Presence::InterfaceRemoval, Presence::InterfaceArrival}));
     EXPECT_FALSE(mbn().SetPresenceEventOrder({Presence::CapableRemoval, Presence::CapableArrival}));
 }
+
+TEST_F(RebootTest, TheActivityRecordFollowsCommandsSessionsAndAModemThatStaysAway)
+{
+    using Kind = Mbn::Activity::Kind;
+    std::mutex mutex;
+    Names seen;
+    mbn().SetActivityListener([&](const Mbn::Activity& activity) {
+        static const char* const kNames[] = {"command", "opened", "closed", "left", "returned"};
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back(kNames[static_cast<int>(activity.kind)] +
+                       (activity.kind == Kind::Command ? " " + activity.command.command + "=" + activity.command.reply
+                                                       : std::string()));
+    });
+    mbn().SetRebootTiming(20, Mbn::kStaysAway);
+    ASSERT_EQ(SendAt("at+vsar=2,1\r\n"), S_OK);
+    ASSERT_EQ(SendBytes(Mbn::kRebootCommandId, kRebootBytes), S_OK);
+    WaitIdle();  // would run a return scheduled however late
+    EXPECT_FALSE(mbn().ModemPresent());
+    ULONG id = 0;
+    EXPECT_EQ(m_service->CloseCommandSession(&id), sim::hr::DeviceNotAvailable);  // not recorded
+
+    mbn().ReturnModem();
+    WaitIdle();
+    ASSERT_EQ(OpenService(), S_OK);
+    ASSERT_EQ(OpenSession(), S_OK);
+    ASSERT_EQ(m_service->CloseCommandSession(&id), S_OK);
+    WaitIdle();
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(seen, (Names{"command at+vsar=2,1\r\n=\r\nOK\r\n", "command 00 11=", "left", "returned", "opened",
+                           "closed"}));
+}

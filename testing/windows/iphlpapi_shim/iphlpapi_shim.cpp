@@ -50,8 +50,8 @@ std::vector<wchar_t> RegisteredServerPath()
     }
     DWORD bytes = 0;
     LSTATUS status = ERROR_MORE_DATA;
-    // REG_EXPAND_SZ is expanded by RegGetValueW; the expanded size may change
-    // between the calls, hence the loop.
+    // RegGetValueW expands REG_EXPAND_SZ, as COM does. The value may grow
+    // between the size query and the read, hence the loop.
     for (int attempt = 0; attempt < 4 && status == ERROR_MORE_DATA; ++attempt) {
         status = RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
         if (status != ERROR_SUCCESS) {

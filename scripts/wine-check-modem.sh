@@ -29,6 +29,13 @@ events_since() {
 }
 transcript_length() { if [ -f "$transcript" ]; then wc -l <"$transcript"; else echo 0; fi; }
 newest_log() { log_files | tail -n 1; }
+# The newest log's text without CRs (a whole text, so that no early-ending
+# grep meets a writer in a pipe).
+log_text() {
+  local log
+  log="$(newest_log)"
+  [ -z "$log" ] || tr -d '\r' <"$log"
+}
 
 # The service's worker is waiting on an empty queue after at least $1 tasks,
 # and, with $2 = "after-return", once both arrival notices of the modem's
@@ -36,17 +43,15 @@ newest_log() { log_files | tail -n 1; }
 # first still waits is folded into it). Read from the service's own log, which
 # is written out every 3 s.
 worker_idle() {
-  local log
-  log="$(newest_log)"
-  [ -n "$log" ] || return 1
-  local worker
-  worker="$(tr -d '\r' <"$log" | grep -E ':   (>>>>>> TASK_ID_|Wait for task from work queue\.\.\.)' || true)"
+  local text worker
+  text="$(log_text)"
+  worker="$(grep -E ':   (>>>>>> TASK_ID_|Wait for task from work queue\.\.\.)' <<<"$text" || true)"
   [ "$(grep -c '>>>>>> TASK_ID_DEFAULT' <<<"$worker")" -ge "$1" ] || return 1
   [[ "$(tail -n 1 <<<"$worker")" == *"Wait for task from work queue..." ]] || return 1
   if [ "${2:-}" = after-return ]; then
-    tr -d '\r' <"$log" | grep -q -- '- CInterfaceManagerEventsSink::OnInterfaceArrival$' || return 1
-    tr -d '\r' <"$log" | awk '/MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL/ {seen = 1}
-      seen && /- CDeviceServicesSink::OnInterfaceStateChange$/ {found = 1} END {exit !found}' || return 1
+    grep -q -- '- CInterfaceManagerEventsSink::OnInterfaceArrival$' <<<"$text" || return 1
+    awk '/MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL/ {seen = 1}
+      seen && /- CDeviceServicesSink::OnInterfaceStateChange$/ {found = 1} END {exit !found}' <<<"$text" || return 1
   fi
 }
 
@@ -69,12 +74,21 @@ stop_service() {
   [ "$rc" = 0 ] || fail "net stop failed ($rc)" "$steps/$step_number.out"
   wait_until 30 is_stopped "$service" || fail "the service did not report stopped" "$steps/$step_number.out"
   grep -Eq '^ *WIN32_EXIT_CODE *: *0 ' <<<"$out" || fail "the stopped service carries an exit code" "$steps/$step_number.out"
-  wait_until 30 no_service_process || fail "HalvexService.exe still runs after the stop: $(pgrep -af 'HalvexService\.exe')"
-  tr -d '\r' <"$(newest_log)" | grep -q 'i :   SERVICE_CONTROL_STOP$' ||
-    fail "the log lacks SERVICE_CONTROL_STOP" "$(newest_log)"
+  wait_until 30 no_service_process || fail "HalvexService.exe still runs after the stop (pids $(service_pids))"
+  grep -q 'i :   SERVICE_CONTROL_STOP$' <<<"$(log_text)" || fail "the log lacks SERVICE_CONTROL_STOP" "$(newest_log)"
   say "  stopped, exit code 0, SERVICE_CONTROL_STOP logged, process gone"
 }
-no_service_process() { ! pgrep -f 'HalvexService\.exe' >/dev/null; }
+# The service's processes in this check's prefix (other prefixes may run
+# their own on the same machine).
+service_pids() {
+  local pid
+  for pid in $(pgrep -f 'HalvexService\.exe'); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"
+    fi
+  done
+}
+no_service_process() { [ -z "$(service_pids)" ]; }
 
 # start_and_settle EXPECTED MIN_TASKS [after-return]: net start, then waits
 # until the service has done its bring-ups (at the latest 60 s); on a time-out
@@ -157,8 +171,9 @@ say "first start: two rows differ; rewritten, pin set, modem rebooted and checke
 start_and_settle "$setup/two-re-checks" 2 after-return
 grep -q " loaded pid " "$transcript" || fail "the service never loaded the simulated modem's COM server" "$(newest_log)"
 log="$(newest_log)"
+text="$(log_text)"
 expect_log() {  # expect_log DESCRIPTION FIXED-TEXT
-  tr -d '\r' <"$log" | grep -qF -- "$2" || fail "the log lacks \"$2\"" "$log"
+  grep -qF -- "$2" <<<"$text" || fail "the log lacks \"$2\"" "$log"
   say "  log: $1"
 }
 expect_log "the modem found" "find TK42-N. interface id is $interface_id"
@@ -166,15 +181,15 @@ expect_log "its device service opened" "open device services successed!"
 expect_log "the reboot" "wait for device reboot..."
 mapfile -t sent < <(grep -E '^[0-9-]+ [0-9:.]+ [0-9]+ > ' "$transcript" | tr -d '\r' | cut -d' ' -f5-)
 for command in "${sent[@]}"; do
-  tr -d '\r' <"$log" | grep -qF -- "at over mbim[TX]: $(sed 's/\\r/\t/g; s/\\n/\t/g' <<<"$command")" ||
+  grep -qF -- "at over mbim[TX]: $(sed 's/\\r/\t/g; s/\\n/\t/g' <<<"$command")" <<<"$text" ||
     fail "the log lacks the [TX] line of $command" "$log"
 done
-tx="$(tr -d '\r' <"$log" | grep -c 'at over mbim\[TX\]: ' || true)"
-rx="$(tr -d '\r' <"$log" | grep -c 'at over mbim\[RX\]: ' || true)"
+tx="$(grep -c 'at over mbim\[TX\]: ' <<<"$text" || true)"
+rx="$(grep -c 'at over mbim\[RX\]: ' <<<"$text" || true)"
 [ "$tx" = "${#sent[@]}" ] && [ "$rx" = "${#sent[@]}" ] ||
   fail "${#sent[@]} commands reached the modem, the log has $tx [TX] and $rx [RX] lines" "$log"
 say "  log: a [TX] and an [RX] line for each of the ${#sent[@]} commands"
-tr -d '\r' <"$log" | awk '/wait for device reboot\.\.\./ {r = 1} r && /------> start check/ {found = 1} END {exit !found}' ||
+awk '/wait for device reboot\.\.\./ {r = 1} r && /------> start check/ {found = 1} END {exit !found}' <<<"$text" ||
   fail "the log shows no check after the reboot" "$log"
 say "  log: the check after the modem's return"
 

@@ -239,3 +239,16 @@ start_and_settle "$setup/queries-only" 1
 stop_service
 matching_events "$setup/queries-only" >/dev/null || fail_events "a start on a matching modem did more than query" "$setup/queries-only"
 say "  transcript: open, four queries, close"
+
+say "the COM probe: Wine's runtime answers as testing/com_probe/expected.txt says"
+cp "$com_probe" "$steps/halvex-com-probe.exe"
+in_session 'C:\check\halvex-com-probe.exe'
+[ "$rc" = 0 ] || fail "halvex-com-probe.exe failed ($rc)" "$steps/$step_number.out"
+sed 's/ | sim: .*//' testing/com_probe/expected.txt >"$setup/probe-expected"
+tr -d '\r' <"$steps/$step_number.out" >"$setup/probe-actual"
+diff -u "$setup/probe-expected" "$setup/probe-actual" >"$setup/probe-diff" || {
+  printf 'wine-check: FAILED: the COM probe differs (--- expected, +++ Wine)\n' >&2
+  tail -n +3 "$setup/probe-diff" >&2
+  exit 1
+}
+say "  $(wc -l <"$setup/probe-actual") answers as expected; where the simulated laptop differs: $(grep -c ' | sim: ' testing/com_probe/expected.txt) lines, each with its reason"

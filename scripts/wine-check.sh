@@ -39,6 +39,7 @@ built_by_windows_preset() {
 modem_dll="$(built_by_windows_preset HalvexSimModem.dll)"
 adapter_shim="$(built_by_windows_preset iphlpapi.dll)"
 control_tool="$(built_by_windows_preset halvex-service-control.exe)"
+com_probe="$(built_by_windows_preset halvex-com-probe.exe)"
 [ -x "$halvex_sim" ] || { echo "wine-check: no $halvex_sim; run the default build first (or give --sim)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "wine-check: python3 is missing; run scripts/install-deps.sh --wine" >&2; exit 1; }
 command -v wine >/dev/null || { echo "wine-check: wine is missing; run scripts/install-deps.sh --wine" >&2; exit 1; }

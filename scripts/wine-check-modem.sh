@@ -48,11 +48,17 @@ worker_idle() {
   worker="$(grep -E ':   (>>>>>> TASK_ID_|Wait for task from work queue\.\.\.)' <<<"$text" || true)"
   [ "$(grep -c '>>>>>> TASK_ID_DEFAULT' <<<"$worker")" -ge "$1" ] || return 1
   [[ "$(tail -n 1 <<<"$worker")" == *"Wait for task from work queue..." ]] || return 1
-  if [ "${2:-}" = after-return ]; then
-    grep -q -- '- CInterfaceManagerEventsSink::OnInterfaceArrival$' <<<"$text" || return 1
-    awk '/MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL/ {seen = 1}
-      seen && /- CDeviceServicesSink::OnInterfaceStateChange$/ {found = 1} END {exit !found}' <<<"$text" || return 1
-  fi
+  case "${2:-}" in
+    after-return) notices_handled "$text" OnInterfaceArrival CAPABLE_INTERFACE_ARRIVAL ;;
+    after-leaving) notices_handled "$text" OnInterfaceRemoval CAPABLE_INTERFACE_REMOVAL ;;
+  esac
+}
+# notices_handled TEXT INTERFACE-MANAGER-EVENT DEVICE-SERVICES-STATE: both
+# notices of the modem's leaving or return have been handled.
+notices_handled() {
+  grep -q -- "- CInterfaceManagerEventsSink::$2\$" <<<"$1" || return 1
+  awk -v state="MBN_DEVICE_SERVICES_$3" 'index($0, state) {seen = 1}
+    seen && /- CDeviceServicesSink::OnInterfaceStateChange$/ {found = 1} END {exit !found}' <<<"$1"
 }
 
 # control ACTION: sends it with the test-only control tool; leaves its status
@@ -148,6 +154,7 @@ query_round() {
 { cat "$setup/configured"; query_round; echo close; } >"$setup/one-re-check"
 { cat "$setup/configured"; query_round; query_round; echo close; } >"$setup/two-re-checks"
 { echo open; query_round; echo close; } >"$setup/queries-only"
+sed '/^returned$/,$d' "$setup/configured" >"$setup/stays-away"
 
 say "the simulated modem behind Wine's COM: $scenario, interface $interface_id"
 mv "$installed/HalvexService.exe.off" "$installed/HalvexService.exe"
@@ -169,7 +176,7 @@ in_session "reg add \"HKCU\\Software\\Wine\\AppDefaults\\HalvexService.exe\\DllO
 
 say "first start: two rows differ; rewritten, pin set, modem rebooted and checked again"
 start_and_settle "$setup/two-re-checks" 2 after-return
-grep -q " loaded pid " "$transcript" || fail "the service never loaded the simulated modem's COM server" "$(newest_log)"
+grep -q " loaded interface " "$transcript" || fail "the service never loaded the simulated modem's COM server" "$(newest_log)"
 log="$(newest_log)"
 text="$(log_text)"
 expect_log() {  # expect_log DESCRIPTION FIXED-TEXT
@@ -239,6 +246,14 @@ start_and_settle "$setup/queries-only" 1
 stop_service
 matching_events "$setup/queries-only" >/dev/null || fail_events "a start on a matching modem did more than query" "$setup/queries-only"
 say "  transcript: open, four queries, close"
+
+say "a modem that does not come back from its reboot: the service waits for it and still stops"
+cp "$setup/sim-modem-table.txt" "$modem_dir/sim-modem-table.txt"
+sed 's/^away-ms=.*/away-ms=never/' "$setup/sim-modem.ini" >"$modem_dir/sim-modem.ini"
+start_and_settle "$setup/stays-away" 1 after-leaving
+stop_service
+matching_events "$setup/stays-away" >/dev/null || fail_events "the modem that stays away saw other commands" "$setup/stays-away"
+say "  transcript: configured, rebooted, gone; nothing after it"
 
 say "the COM probe: Wine's runtime answers as testing/com_probe/expected.txt says"
 cp "$com_probe" "$steps/halvex-com-probe.exe"

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <vector>

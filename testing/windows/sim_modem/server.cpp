@@ -27,7 +27,6 @@
 namespace {
 
 HMODULE g_module = nullptr;
-std::atomic<long> g_serverLocks{0};
 
 const std::pair<const CLSID*, const char*> kClasses[] = {
     {&CLSID_MbnInterfaceManager, sim::MobileBroadband::kClsidInterfaceManager},
@@ -94,19 +93,27 @@ struct Server {
             transcript.Write(activity);
         });
         // The table is the modem's non-volatile memory: kept for the next process.
-        api.modem().SetCommandListener([this](const std::string&) { SaveTable(); });
-        transcript.Write("loaded", "pid " + std::to_string(GetCurrentProcessId()) + " interface " +
-                                       settings.interfaceId);
+        savedTable = api.modem().WrittenEntries();
+        api.modem().SetCommandListener([this](const std::string&) { SaveTableIfChanged(); });
+        transcript.Write("loaded", "interface " + settings.interfaceId);
     }
 
-    void SaveTable()
+    void SaveTableIfChanged()
     {
-        static std::mutex saving;
-        std::lock_guard<std::mutex> lock(saving);
-        if (!sim_modem::ReplaceFileText(tablePath, sim_modem::FormatTable(api.modem().WrittenEntries()))) {
+        std::lock_guard<std::mutex> lock(savingMutex);
+        const sim_modem::SarTable table = api.modem().WrittenEntries();
+        if (table == savedTable) {
+            return;
+        }
+        if (sim_modem::ReplaceFileText(tablePath, sim_modem::FormatTable(table))) {
+            savedTable = table;
+        } else {
             transcript.Write("error", "cannot write sim-modem-table.txt");
         }
     }
+
+    std::mutex savingMutex;
+    sim_modem::SarTable savedTable;  // guarded by savingMutex
 };
 
 Server& TheServer()
@@ -166,11 +173,8 @@ public:
         object->Release();
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
-    {
-        g_serverLocks += lock ? 1 : -1;
-        return S_OK;
-    }
+    // The server never unloads (DllCanUnloadNow), so there is nothing to lock.
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
     const std::string m_clsid;

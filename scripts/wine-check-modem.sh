@@ -38,10 +38,10 @@ log_text() {
 }
 
 # The service's worker is waiting on an empty queue after at least $1 tasks,
-# and, with $2 = "after-return", once both arrival notices of the modem's
-# return have been handled (each posts a check; a second one posted while the
-# first still waits is folded into it). Read from the service's own log, which
-# is written out every 3 s.
+# and, with $2 = "after-return" or "after-leaving", once both notices of the
+# modem's return or departure have been handled (each posts a task; a second
+# check posted while the first still waits is folded into it). Read from the
+# service's own log, which is written out every 3 s.
 worker_idle() {
   local text worker
   text="$(log_text)"

@@ -2,9 +2,11 @@
 // events the system's notification thread delivers.
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "core_fixture.h"
+#include "host/service_host.h"
 
 namespace {
 
@@ -12,14 +14,11 @@ using Lifecycle = CoreTest;
 
 sim::Power& power() { return sim::Machine::Get().power(); }
 
-// What the control handler does on a stop.
-void SignalStop()
+// A stop from the service control manager, through the service's control handler.
+// The handler ends the logging: later lines are not written.
+void Stop()
 {
-    CHalvexService* service = CHalvexService::GetInstance();
-    service->m_bStopRequested = true;
-    EnterCriticalSection(&service->m_csStopEvent);
-    SetEvent(service->m_hStopEvent);
-    LeaveCriticalSection(&service->m_csStopEvent);
+    EXPECT_EQ(HalvexServiceHandlerEx(SERVICE_CONTROL_STOP, 0, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
 }
 
 // Until `done` holds (looked at every millisecond, so the worker gets the cores); false
@@ -62,12 +61,41 @@ TEST_F(Lifecycle, StopSignalledBeforeTheRunWaitsEndsItAtOnceAndARefusedRegistrat
     HoldConfiguredValues();
     ASSERT_TRUE(service()->ServiceInit());
     EXPECT_FALSE(service()->ServiceInit());
-    SignalStop();
+    Stop();
     service()->ServiceRun();
     service()->ServiceDestroy();
-    EXPECT_THAT(Logged({"Service", "Register"}),
+    EXPECT_THAT(Logged({"Service", "Register", "STOP"}),
                 ElementsAre("i :   RegisterSuspendResumeNotification error = 0x00000005",
-                            "i :   Service has been inited already.", "i :   ServiceDestroy success"));
+                            "i :   Service has been inited already.", "i :   SERVICE_CONTROL_STOP"));
+}
+
+// The stop reaches a run that searches for the modem's interface: the run ends after
+// the wait it is in, not after the whole search.
+TEST_F(Lifecycle, StopDuringTheInterfaceSearchEndsTheRunAfterItsWait)
+{
+    Show(Modem::Hidden);
+    std::optional<sim::Clock::Hold> hold;  // keeps the worker in its first lookup wait
+    std::atomic<DWORD> worker{0};
+    std::vector<uint32_t> bringUpWaits;  // the worker's; the stop's own polls are 20 ms
+    machine().clock().SetSleepHook([&](uint32_t ms) {
+        if (ms == 1500 && worker == 0) {
+            hold.emplace(machine().clock());
+            worker = GetCurrentThreadId();
+        }
+        if (ms != 20) {
+            bringUpWaits.push_back(ms);
+        }
+    });
+    ASSERT_TRUE(service()->ServiceInit());
+    std::thread serviceMain([] { CHalvexService::GetInstance()->ServiceRun(); });
+    ASSERT_TRUE(Await([&] { return worker != 0 && machine().clock().IsWaiting(worker); }));
+    Stop();
+    hold.reset();
+    serviceMain.join();
+    service()->ServiceDestroy();
+    EXPECT_THAT(bringUpWaits, ElementsAre(200, 1500));
+    EXPECT_EQ(mbn().OpenSessionCalls(), 0);
+    EXPECT_EQ(power().Registrations(), 0u);
 }
 
 class ResumeOrder : public CoreTest, public ::testing::WithParamInterface<bool> {};
@@ -117,7 +145,7 @@ TEST_F(Lifecycle, SuspendDuringTheFirstBringUpEndsItAndTheResumeChecksAgain)
     // queue alone cannot tell: its waiter and count, read one after the other, also look
     // idle while the worker takes the resume's task.
     ASSERT_TRUE(Await([this] { return AcceptedCommands() == 2 && service()->m_taskQueue.Waiters() == 1; }));
-    SignalStop();
+    Stop();
     serviceMain.join();
     service()->ServiceDestroy();
     // Only the second run reached the modem; then only the stop's 20 ms polls.
@@ -125,9 +153,10 @@ TEST_F(Lifecycle, SuspendDuringTheFirstBringUpEndsItAndTheResumeChecksAgain)
     EXPECT_THAT(bringUpWaits, ElementsAre(200, 200));
     const auto waits = Waits();
     EXPECT_TRUE(std::all_of(waits.begin(), waits.end(), [](uint32_t ms) { return ms == 20 || ms == 200; }));
-    EXPECT_THAT(Logged({">>>>>>", "PBT_", "ServiceDestroy"}),
+    EXPECT_EQ(power().Registrations(), 0u);
+    EXPECT_THAT(Logged({">>>>>>", "PBT_", "STOP"}),
                 ElementsAre("i :   >>>>>> TASK_ID_DEFAULT", "i :   PBT_APMRESUMEAUTOMATIC", "i :   >>>>>> TASK_ID_DEFAULT",
-                            "i :   ServiceDestroy success"));
+                            "i :   SERVICE_CONTROL_STOP"));
 }
 
 }  // namespace

@@ -113,9 +113,11 @@ TEST_F(DiscoveryTest, ValuesOfTheBufferSize)
 }
 
 struct IdCase {
+    const char* name;
     const char* deviceInstanceId;
     bool found;
 };
+void PrintTo(const IdCase& c, std::ostream* os) { *os << c.name << " (" << c.deviceInstanceId << ")"; }
 
 class InstanceIdRule : public DiscoveryTest, public ::testing::WithParamInterface<IdCase> {};
 
@@ -132,9 +134,10 @@ TEST_P(InstanceIdRule, DecidesWhetherTheAdapterIsTheModem)
 }
 
 INSTANTIATE_TEST_SUITE_P(Discovery, InstanceIdRule,
-                         ::testing::Values(IdCase{"USB\\VID_1199&PID_0E82&MI_0C\\7&1&0&000C", false},  // another maker
-                                           IdCase{"USB\\VID_4B6E&PID_0E99&MI_0C\\7&1&0&000C", false},  // foreign product
-                                           IdCase{"X0E83Y&4B6EZ", true},                               // ids anywhere
-                                           IdCase{"usb\\vid_4b6e&pid_0e81&mi_0c\\7&1&0&000c", true}));  // lower case
+                         ::testing::Values(IdCase{"AnotherMaker", "USB\\VID_1199&PID_0E82&MI_0C\\7&1&0&000C", false},
+                                           IdCase{"ForeignProduct", "USB\\VID_4B6E&PID_0E99&MI_0C\\7&1&0&000C", false},
+                                           IdCase{"IdsAnywhere", "X0E83Y&4B6EZ", true},
+                                           IdCase{"LowerCase", "usb\\vid_4b6e&pid_0e81&mi_0c\\7&1&0&000c", true}),
+                         [](const ::testing::TestParamInfo<IdCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,6 +2,7 @@
 // events the system's notification thread delivers.
 #include <chrono>
 #include <functional>
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -120,6 +121,28 @@ TEST_P(ResumeOrder, BothResumeEventsPostOneBringUpAndKeepTheOneRegistration)
                 ::testing::AllOf(::testing::SizeIs(6), ::testing::Contains("i :   PowerChanged: Event Type : 10")));
 }
 INSTANTIATE_TEST_SUITE_P(Lifecycle, ResumeOrder, ::testing::Bool());
+
+// The system has taken the registration for a resume when the destroy ends it: the
+// resume still arrives, and must not register again behind the destroy.
+TEST_F(Lifecycle, AResumeInFlightDuringTheDestroyLeavesNoRegistrationBehindIt)
+{
+    ASSERT_TRUE(service()->ServiceInit());
+    std::promise<void> inFlight;
+    std::promise<void> destroyed;
+    std::shared_future<void> destroyDone = destroyed.get_future().share();
+    power().SetDeliveryHook([&](uint32_t) {
+        inFlight.set_value();
+        destroyDone.wait();
+    });
+    std::thread system([] { power().Send(PBT_APMRESUMEAUTOMATIC); });
+    inFlight.get_future().wait();
+    service()->ServiceDestroy();
+    destroyed.set_value();
+    system.join();
+    EXPECT_EQ(power().Registrations(), 0u);
+    EXPECT_THAT(Logged({"ServiceDestroy", "Register", "PBT_"}),
+                ElementsAre("i :   ServiceDestroy success", "i :   PBT_APMRESUMEAUTOMATIC"));
+}
 
 TEST_F(Lifecycle, SuspendDuringTheFirstBringUpEndsItAndTheResumeChecksAgain)
 {

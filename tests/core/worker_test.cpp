@@ -13,10 +13,13 @@ protected:
         CoreTest::SetUp();
         ASSERT_EQ(manager()->Init(), 0);  // so every bring-up starts with its 200 ms wait
     }
-    // Until the worker waits on an empty queue.
+    // Until the worker waits on an empty queue. The count is read first: read after
+    // the waiter, it may already show the task the waiter was woken for as taken.
+    // Only the worker posts once it runs, so an empty queue followed by a waiting
+    // worker is an idle one.
     static void AwaitIdle()
     {
-        while (service()->m_taskQueue.Waiters() != 1 || service()->m_taskQueue.Count() != 0) {
+        while (service()->m_taskQueue.Count() != 0 || service()->m_taskQueue.Waiters() != 1) {
             std::this_thread::yield();
         }
     }

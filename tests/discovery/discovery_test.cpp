@@ -84,12 +84,16 @@ TEST_F(DiscoveryTest, ModemWithoutIpv4BindingIsNotFound)
     EXPECT_EQ(discovery::GetMbimInterfaceID(), "");
 }
 
-TEST_F(DiscoveryTest, SubkeyWithoutDeviceInstanceIdIsPassedOver)
+// The search goes on past a subkey without DeviceInstanceID and past one it may not
+// open; a NetCfgInstanceId holding the adapter's name among other text matches.
+TEST_F(DiscoveryTest, SubkeysWithoutDeviceInstanceIdOrAccessArePassedOverAndTheNameMayBePartOfTheValue)
 {
     AddOtherWwan("");
-    network().AddClassEntry(kOther, "USB\\VID_4B6E&PID_0E83");
+    machine().registry().DenyAccess(network().AddClassEntry(kOther, "USB\\VID_4B6E&PID_0E81"));
+    network().AddClassEntry(std::string("id ") + kOther + " end", "USB\\VID_4B6E&PID_0E83");
     network().SetModemPosition(1);
     EXPECT_EQ(discovery::GetMbimInterfaceID(), kOther);
+    EXPECT_THAT(testsupport::ShutdownAndReadLogMessages(), Contains("i :   Get Instance Id USB\\VID_4B6E&PID_0E83"));
 }
 
 // Values are read into 256 bytes: one of exactly 256 bytes without a

@@ -110,6 +110,7 @@ TEST_P(ResumeOrder, BothResumeEventsPostOneBringUpAndKeepTheOneRegistration)
     EXPECT_FALSE(mbn().CommandSessionOpen());
     power().Send(10);
     power().Send(GetParam() ? PBT_APMRESUMEAUTOMATIC : PBT_APMRESUMESUSPEND);
+    EXPECT_EQ(service()->m_taskQueue.Count(), GetParam() ? 1u : 0u);  // only the automatic resume posts
     power().Send(GetParam() ? PBT_APMRESUMESUSPEND : PBT_APMRESUMEAUTOMATIC);
     EXPECT_FALSE(service()->m_bSuspended);
     EXPECT_THAT(TakeTasks(), ElementsAre(TASK_ID_DEFAULT));

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,10 @@ public:
     void DeleteValue(const std::string& path, const std::string& name);
     std::optional<RegistryValue> Query(const std::string& path, const std::string& name) const;
     std::vector<std::string> Subkeys(const std::string& path) const;  // direct children, sorted
+    // Opening the key itself is refused with ERROR_ACCESS_DENIED, as a key whose
+    // security denies the caller is; its parent still lists it.
+    void DenyAccess(const std::string& path);
+    bool AccessDenied(const std::string& path) const;
     void Clear();
 
 private:
@@ -66,6 +71,7 @@ private:
     };
     mutable std::mutex m_mutex;
     std::map<std::string, Key, NoCaseLess> m_keys;
+    std::set<std::string, NoCaseLess> m_denied;
 };
 
 // Environment variables with case-insensitive names.

@@ -34,11 +34,16 @@ void Power::Send(uint32_t type)
     std::lock_guard<std::mutex> delivery(m_delivery);
     std::thread notifier([this, type] {
         std::vector<Entry> entries;
+        std::function<void(uint32_t)> hook;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             for (const auto& item : m_entries) {
                 entries.push_back(item.second);
             }
+            hook = m_deliveryHook;
+        }
+        if (hook) {
+            hook(type);
         }
         for (const auto& entry : entries) {
             entry.callback(entry.context, type, nullptr);
@@ -53,10 +58,17 @@ size_t Power::Registrations() const
     return m_entries.size();
 }
 
+void Power::SetDeliveryHook(std::function<void(uint32_t type)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_deliveryHook = std::move(hook);
+}
+
 void Power::Reset()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.clear();
+    m_deliveryHook = nullptr;
     m_nextId = 1;
     m_failure = 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -24,6 +25,10 @@ public:
     // registration live when the thread runs; returns once it has finished.
     void Send(uint32_t type);
     size_t Registrations() const;
+    // Called on the notification thread once it has taken the live registrations
+    // and before it calls them: a test lines up what happens while an event is in
+    // flight. An empty function clears it.
+    void SetDeliveryHook(std::function<void(uint32_t type)> hook);
     void Reset();
 
 private:
@@ -36,6 +41,7 @@ private:
     std::map<uintptr_t, Entry> m_entries;
     uintptr_t m_nextId = 1;
     uint32_t m_failure = 0;
+    std::function<void(uint32_t)> m_deliveryHook;
 };
 
 }  // namespace sim

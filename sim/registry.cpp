@@ -115,10 +115,23 @@ std::vector<std::string> Registry::Subkeys(const std::string& path) const
     return children;
 }
 
+void Registry::DenyAccess(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_denied.insert(Normalise(path));
+}
+
+bool Registry::AccessDenied(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_denied.count(Normalise(path)) != 0;
+}
+
 void Registry::Clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_keys.clear();
+    m_denied.clear();
 }
 
 void Environment::Set(const std::string& name, const std::string& value)

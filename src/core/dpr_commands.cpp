@@ -58,12 +58,20 @@ int32_t FieldToInt(const std::string& field)
 
 std::vector<std::string> splitString(std::string text, std::string delimiters)
 {
+    // Delimiters become the first one before the quotes go, so a quote in the set
+    // cuts the text (unless it is the first delimiter, which then vanishes with the quotes).
+    if (!delimiters.empty()) {
+        for (char& c : text) {
+            if (delimiters.find(c) != std::string::npos) {
+                c = delimiters[0];
+            }
+        }
+    }
     std::string unquoted;
     for (char c : text) {
-        if (c == '"') {
-            continue;
+        if (c != '"') {
+            unquoted += c;
         }
-        unquoted += (!delimiters.empty() && delimiters.find(c) != std::string::npos) ? delimiters[0] : c;
     }
     if (delimiters.empty()) {
         return {unquoted};

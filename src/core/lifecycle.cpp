@@ -1,5 +1,6 @@
 // The service's start, run and stop, and its suspend/resume handling.
 #include <cstdio>
+#include <mutex>
 
 #include "core/state/halvex_service.h"
 #include "logging/log_helper.h"
@@ -16,8 +17,13 @@ const char* const kDeregister = "CHalvexService::DeregisterPowerEvent";
 const char* const kPowerChanged = "CHalvexService::PowerChanged";
 
 // The suspend/resume registration; g_hPowerNotify is null while not registered.
+// The service main and the notification thread both change it, under g_powerLock.
+// g_bPowerClosed: the destroy has ended the registration, and a resume still in
+// flight must not make a new one (it would outlive the service).
+std::mutex g_powerLock;
 DEVICE_NOTIFY_SUBSCRIBE_PARAMETERS g_powerNotifyParams = {};
 HPOWERNOTIFY g_hPowerNotify = nullptr;
+bool g_bPowerClosed = false;
 
 HPOWERNOTIFY RegisterForPowerChanges(CHalvexService* service)
 {
@@ -49,8 +55,14 @@ bool CHalvexService::ServiceInit()
         LogHelper::Log(LOG_LEVEL_ERROR, kInit, "MbimManager init failed. ret = %d", result);
         return false;
     }
-    g_hPowerNotify = RegisterForPowerChanges(this);
-    if (g_hPowerNotify == nullptr) {
+    HPOWERNOTIFY registration = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_powerLock);
+        g_bPowerClosed = false;
+        g_hPowerNotify = RegisterForPowerChanges(this);
+        registration = g_hPowerNotify;
+    }
+    if (registration == nullptr) {
         // The service runs on without suspend/resume handling.
         LogHelper::Log(LOG_LEVEL_INFO, kInit, "RegisterSuspendResumeNotification error = 0x%08x",
                        static_cast<unsigned>(GetLastError()));
@@ -83,9 +95,16 @@ void CHalvexService::ServiceDestroy()
         manager->CloseDeviceServices();
     }
     manager->UnInit();
-    if (g_hPowerNotify != nullptr) {
-        UnregisterSuspendResumeNotification(g_hPowerNotify);
+    HPOWERNOTIFY registration = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_powerLock);
+        g_bPowerClosed = true;
+        registration = g_hPowerNotify;
         g_hPowerNotify = nullptr;
+    }
+    // Outside the lock: a callback in flight may be waiting for it.
+    if (registration != nullptr) {
+        UnregisterSuspendResumeNotification(registration);
     }
     m_bServiceInited = false;
     m_bATServiceOpened = false;
@@ -95,25 +114,31 @@ void CHalvexService::ServiceDestroy()
 
 void CHalvexService::RegisterPowerEvent()
 {
-    g_powerNotifyParams.Callback = &CHalvexService::PowerChanged;
-    g_powerNotifyParams.Context = this;
-    if (g_hPowerNotify != nullptr) {
-        return;
+    bool registered = false;
+    {
+        std::lock_guard<std::mutex> lock(g_powerLock);
+        // After the destroy nothing registers again: the service is ending.
+        if (g_hPowerNotify != nullptr || g_bPowerClosed) {
+            return;
+        }
+        g_hPowerNotify = RegisterForPowerChanges(this);
+        registered = g_hPowerNotify != nullptr;
     }
-    g_hPowerNotify = RegisterForPowerChanges(this);
     LogHelper::Log(LOG_LEVEL_INFO, kRegister,
-                   g_hPowerNotify != nullptr ? "RegisterSuspendResumeNotification returned success"
-                                             : "RegisterSuspendResumeNotification returned error");
+                   registered ? "RegisterSuspendResumeNotification returned success"
+                              : "RegisterSuspendResumeNotification returned error");
 }
 
 void CHalvexService::DeregisterPowerEvent()
 {
+    std::unique_lock<std::mutex> lock(g_powerLock);
     if (g_hPowerNotify == nullptr) {
         return;
     }
     if (UnregisterSuspendResumeNotification(g_hPowerNotify)) {
-        LogHelper::Log(LOG_LEVEL_INFO, kDeregister, "UnregisterSuspendResumeNotification success");
         g_hPowerNotify = nullptr;
+        lock.unlock();
+        LogHelper::Log(LOG_LEVEL_INFO, kDeregister, "UnregisterSuspendResumeNotification success");
     } else {
         LogHelper::Log(LOG_LEVEL_INFO, kDeregister, "UnregisterSuspendResumeNotification failed error: 0x%08x",
                        static_cast<unsigned>(GetLastError()));

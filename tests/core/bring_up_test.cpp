@@ -78,6 +78,33 @@ TEST_F(BringUp, DormantReadingsResetOnlyTheEmptyCountAndTheSeventeenthOpensWithN
                             "i :   open device services failed. wait for retry! retry count = 1"));
 }
 
+TEST_F(BringUp, AnOpenDeviceServiceIsKeptForTheNextRunAndAClosedOneOpenedAgain)
+{
+    HoldConfiguredValues();
+    EXPECT_THAT(RunTasks(), ElementsAre(false));
+    EXPECT_THAT(RunTasks(), ElementsAre(false));
+    EXPECT_EQ(mbn().OpenSessionCalls(), 1);
+    manager()->CloseDeviceServices();
+    EXPECT_THAT(RunTasks(), ElementsAre(false));
+    EXPECT_EQ(mbn().OpenSessionCalls(), 2);
+    EXPECT_EQ(Commands().size(), 6u);
+}
+
+// Dormant readings up to the limit go on with the id an earlier run found.
+TEST_F(BringUp, DormantReadingsAtTheLimitOpenWithTheIdOfAnEarlierRun)
+{
+    HoldConfiguredValues();
+    EXPECT_THAT(RunTasks(), ElementsAre(false));
+    manager()->CloseDeviceServices();  // as a suspend does
+    Show(Modem::Dormant);
+    EXPECT_THAT(RunTasks(), ElementsAre(false));
+    EXPECT_STREQ(service()->m_szInterfaceId, mbn().InterfaceId().c_str());
+    EXPECT_EQ(mbn().OpenSessionCalls(), 2);
+    std::vector<uint32_t> waits(17, 1000);
+    waits.insert(waits.begin(), 200);  // the first run initialised the manager itself
+    EXPECT_EQ(Waits(), waits);
+}
+
 TEST_F(BringUp, OpenFailuresRepostTwentyOneTimesAcrossRunsUntilAnOpenSucceeds)
 {
     HoldConfiguredValues();
@@ -157,7 +184,11 @@ TEST_P(Abort, EndsTheRunRightAfterTheWait)
     }
     Show(wait == Wait::EmptyLookup ? Modem::Hidden : wait == Wait::Dormant ? Modem::Dormant : Modem::Up);
     const auto flag = kAbortFlags[std::get<1>(GetParam())];
-    machine().clock().SetSleepHook([flag](uint32_t) { (service()->*flag).store(true); });
+    // The modem is up when the wait ends: a run that looked again would open it.
+    machine().clock().SetSleepHook([this, flag](uint32_t) {
+        (service()->*flag).store(true);
+        Show(Modem::Up);
+    });
 
     EXPECT_FALSE(service()->dealDefaultTask());
     const uint32_t waited[] = {200, 1000, 1500, 1000};

@@ -2,6 +2,7 @@
 // replies are read, what is rewritten, the pin commands and the reboot.
 #include <climits>
 
+#include "core/split_string.h"
 #include "core_fixture.h"
 
 namespace {
@@ -121,6 +122,14 @@ TEST_F(DprCheck, SetReplyWithoutOkIsNoSuccessButTheWalkGoesOn)
     EXPECT_FALSE(service()->tryQueryAndConfigDpr({"", "single band", "", {kEveryMode[0], gsm}}));
     EXPECT_THAT(Commands(), ElementsAre("at+vcfg=\"sarcfg\",\"LTE\",1\r\n", "at+vcfg=\"sarcfg\",\"LTE\",20,1,2,1\r\n",
                                         "at+vcfg=\"sarcfg\",\"GSM\"\r\n"));
+}
+
+TEST(SplitString, ReplacesDelimitersBeforeItDropsTheQuotes)
+{
+    // A quote in the set cuts like a comma; as the first delimiter it goes with the other quotes.
+    EXPECT_THAT(splitString("a\"b,c", ",\""), ElementsAre("a", "b", "c"));
+    EXPECT_THAT(splitString("a\"b,c\"", "\","), ElementsAre("abc"));
+    EXPECT_THAT(splitString(",\"x\",", ","), ElementsAre("", "x", ""));
 }
 
 TEST_F(DprCheck, PinCommandsAreSentEvenWhenTheFirstFails)

@@ -84,12 +84,16 @@ TEST_F(DiscoveryTest, ModemWithoutIpv4BindingIsNotFound)
     EXPECT_EQ(discovery::GetMbimInterfaceID(), "");
 }
 
-TEST_F(DiscoveryTest, SubkeyWithoutDeviceInstanceIdIsPassedOver)
+// The search goes on past a subkey without DeviceInstanceID and past one it may not
+// open; a NetCfgInstanceId holding the adapter's name among other text matches.
+TEST_F(DiscoveryTest, SubkeysWithoutDeviceInstanceIdOrAccessArePassedOverAndTheNameMayBePartOfTheValue)
 {
     AddOtherWwan("");
-    network().AddClassEntry(kOther, "USB\\VID_4B6E&PID_0E83");
+    machine().registry().DenyAccess(network().AddClassEntry(kOther, "USB\\VID_4B6E&PID_0E81"));
+    network().AddClassEntry(std::string("id ") + kOther + " end", "USB\\VID_4B6E&PID_0E83");
     network().SetModemPosition(1);
     EXPECT_EQ(discovery::GetMbimInterfaceID(), kOther);
+    EXPECT_THAT(testsupport::ShutdownAndReadLogMessages(), Contains("i :   Get Instance Id USB\\VID_4B6E&PID_0E83"));
 }
 
 // Values are read into 256 bytes: one of exactly 256 bytes without a
@@ -113,9 +117,11 @@ TEST_F(DiscoveryTest, ValuesOfTheBufferSize)
 }
 
 struct IdCase {
+    const char* name;
     const char* deviceInstanceId;
     bool found;
 };
+void PrintTo(const IdCase& c, std::ostream* os) { *os << c.name << " (" << c.deviceInstanceId << ")"; }
 
 class InstanceIdRule : public DiscoveryTest, public ::testing::WithParamInterface<IdCase> {};
 
@@ -132,9 +138,10 @@ TEST_P(InstanceIdRule, DecidesWhetherTheAdapterIsTheModem)
 }
 
 INSTANTIATE_TEST_SUITE_P(Discovery, InstanceIdRule,
-                         ::testing::Values(IdCase{"USB\\VID_1199&PID_0E82&MI_0C\\7&1&0&000C", false},  // another maker
-                                           IdCase{"USB\\VID_4B6E&PID_0E99&MI_0C\\7&1&0&000C", false},  // foreign product
-                                           IdCase{"X0E83Y&4B6EZ", true},                               // ids anywhere
-                                           IdCase{"usb\\vid_4b6e&pid_0e81&mi_0c\\7&1&0&000c", true}));  // lower case
+                         ::testing::Values(IdCase{"AnotherMaker", "USB\\VID_1199&PID_0E82&MI_0C\\7&1&0&000C", false},
+                                           IdCase{"ForeignProduct", "USB\\VID_4B6E&PID_0E99&MI_0C\\7&1&0&000C", false},
+                                           IdCase{"IdsAnywhere", "X0E83Y&4B6EZ", true},
+                                           IdCase{"LowerCase", "usb\\vid_4b6e&pid_0e81&mi_0c\\7&1&0&000c", true}),
+                         [](const ::testing::TestParamInfo<IdCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -65,6 +65,9 @@ LSTATUS OpenKey(HKEY key, const std::string& subKey, REGSAM access, PHKEY result
     if (!path.empty() && !sim::Machine::Get().registry().KeyExists(path)) {
         return ERROR_FILE_NOT_FOUND;
     }
+    if (sim::Machine::Get().registry().AccessDenied(path)) {
+        return ERROR_ACCESS_DENIED;
+    }
     *result = new HKEY__{path, access};
     return ERROR_SUCCESS;
 }

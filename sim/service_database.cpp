@@ -30,6 +30,12 @@ void ServiceDatabase::Uninstall(const std::string& name)
     m_services.erase(ToLowerAscii(name));
 }
 
+bool ServiceDatabase::IsInstalled(const std::string& name) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_services.count(ToLowerAscii(name)) == 1;
+}
+
 void ServiceDatabase::SetProcessId(const std::string& name, uint32_t processId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -26,6 +26,7 @@ public:
 
     void Install(const std::string& name);
     void Uninstall(const std::string& name);
+    bool IsInstalled(const std::string& name) const;
     // The process id that status queries report: running with it, or stopped for 0.
     void SetProcessId(const std::string& name, uint32_t processId);
     // Every later `call` fails with the last-error code `error` (0: succeeds again).

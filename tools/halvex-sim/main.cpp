@@ -22,6 +22,7 @@
 #include "sim/file_system.h"
 #include "sim/firmware.h"
 #include "sim/machine.h"
+#include "sim/service_database.h"
 #include "sim/shell.h"
 
 namespace halvex_sim {
@@ -63,6 +64,17 @@ std::vector<sim::Shell::Launch> Launches(const std::string& runFolder)
     sim::FileSystem files;
     files.Adopt(runFolder);
     return sim::Shell(files).Launches();
+}
+
+// The services a fresh laptop has installed (the runs change none).
+const sim::ServiceDatabase& InstalledServices()
+{
+    static const sim::ServiceDatabase* services = [] {
+        auto* database = new sim::ServiceDatabase();
+        database->Reset();
+        return database;
+    }();
+    return *services;
 }
 
 // The step after the last one the last service process finished.
@@ -133,11 +145,20 @@ std::vector<std::string> RunProcesses(ProcessPlan plan)
         }
         const std::vector<JournalRecord> records = ReadJournal(JournalPath(plan.runFolder));
         const size_t nextStep = NextStep(records, plan.firstStep);
-        // A restart's command line ends with starting the service again.
+        // The process's launches, read as cmd.exe runs them: a restart is one
+        // that starts the service again, after the waits it makes.
         const auto launches = Launches(plan.runFolder);
         plan.time.start = TimeReached(records, launches);
-        const bool restart = launches.size() > launchesBefore &&
-                             launches.back().parameters.find("net start") != std::string::npos;
+        bool restart = false;
+        for (size_t i = launchesBefore; i < launches.size(); ++i) {
+            const auto effects = sim::Shell::Effects(launches[i], static_cast<uint32_t>(child), InstalledServices());
+            journal.Append("shell", {launches[i].verb, launches[i].file, launches[i].parameters,
+                                     sim::Shell::Describe(effects)});
+            if (!restart && sim::Shell::StartsService(effects)) {
+                restart = true;
+                plan.time.start += std::chrono::milliseconds(sim::Shell::WaitMs(effects));
+            }
+        }
         if (restart) {
             if (++restarts > scenario.restartLimit) {
                 problems.push_back("the service kept restarting: restart limit " +
@@ -159,12 +180,9 @@ std::vector<std::string> RunProcesses(ProcessPlan plan)
     return problems;
 }
 
-// The restart requests and the dumps the run left on the laptop.
-void ReadCrashRecords(const std::string& runFolder, RunResult& result)
+// The dumps the run left on the laptop.
+void ReadCrashRecords(RunResult& result)
 {
-    for (const sim::Shell::Launch& launch : Launches(runFolder)) {
-        result.restarts.push_back({launch.verb, launch.file, launch.parameters});
-    }
     auto& machine = sim::Machine::Get();
     const std::string exe = machine.ExecutablePath();
     const std::string folder = exe.substr(0, exe.rfind('\\'));
@@ -257,7 +275,7 @@ int Run(const Options& options)
     result.after = ReadModemTable(NvramPath(plan.runFolder));
     report.laptop = AnalyseLaptop(scenario, plan.smbiosTable);
     ReadLogs(plan.runFolder, result);
-    ReadCrashRecords(plan.runFolder, result);
+    ReadCrashRecords(result);
     CheckExpectations(scenario, result);
 
     PrintReport(report, std::cout);

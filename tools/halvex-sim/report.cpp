@@ -119,7 +119,8 @@ void PrintReport(const Report& report, std::ostream& out)
     }
     out << "Restarts: " << r.restarts.size() << "\n";
     for (const RestartRecord& restart : r.restarts) {
-        out << "  " << restart.verb << " " << restart.file << " " << restart.params << "\n";
+        out << "  " << restart.verb << " " << restart.file << " " << restart.params << "\n    " << restart.outcome
+            << "\n";
     }
     out << "Dumps: " << r.dumps.size() << "\n";
     for (const std::string& dump : r.dumps) {
@@ -194,7 +195,8 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     json["status"] = status;
     nlohmann::json restarts = nlohmann::json::array();
     for (const RestartRecord& restart : r.restarts) {
-        restarts.push_back({{"verb", restart.verb}, {"file", restart.file}, {"params", restart.params}});
+        restarts.push_back({{"verb", restart.verb}, {"file", restart.file}, {"params", restart.params},
+                            {"outcome", restart.outcome}});
     }
     json["restarts"] = restarts;
     json["dumps"] = r.dumps;

@@ -111,6 +111,8 @@ void ReadRecords(const std::string& journalPath, RunResult& result)
             result.at.push_back({record.Field(0), record.Field(1)});
         } else if (record.kind == "reboot") {
             ++result.reboots;
+        } else if (record.kind == "shell") {
+            result.restarts.push_back({record.Field(0), record.Field(1), record.Field(2), record.Field(3)});
         } else if (record.kind == "problem") {
             result.problems.push_back(record.Field(0));
         }

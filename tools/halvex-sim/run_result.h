@@ -24,8 +24,10 @@ struct ServiceProcessRecord {
     int exitCode = 0;
 };
 
+// A program the service started through the shell, and what it did on the laptop.
 struct RestartRecord {
     std::string verb, file, params;
+    std::string outcome;
 };
 
 struct AtExchange {
@@ -55,8 +57,8 @@ struct RunResult {
     std::vector<std::string> Failures() const;
 };
 
-// Reads the journal (the records of every service process); restarts and dumps
-// come from the laptop itself.
+// Reads the journal (the records of every service process and the shell's
+// launches); dumps come from the laptop itself.
 void ReadRecords(const std::string& journalPath, RunResult& result);
 // The table of the modem's non-volatile memory file.
 std::vector<SarRow> ReadModemTable(const std::string& nvramPath);

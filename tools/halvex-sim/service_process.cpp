@@ -79,7 +79,7 @@ public:
         RestoreLaptop();
         m_bound.emplace(machine().clock());
         m_journal.Append("process", {std::to_string(getpid())});
-        m_launchesAtStart = machine().shell().Launches().size();
+        m_launchesRead = machine().shell().Launches().size();
         machine().mbn().modem().SetCommandListener([this](const std::string&) {
             SaveModemTable(NvramPath(m_plan.runFolder));
             Flush();
@@ -389,21 +389,27 @@ private:
         }
     }
 
-    // A restart was requested through the shell: once the service process has
-    // ended (a command line that kills it first ends it now), the parent starts
-    // a new one and the timeline goes on there.
+    // A restart was requested through the shell: a command line that ends this
+    // process (the service's) ends it now; once the service process has ended,
+    // a command line that starts the service again has the parent start a new
+    // one, and the timeline goes on there. The launches are read as cmd.exe
+    // runs them (sim::Shell::Effects), each once.
     bool RestartDue()
     {
         const auto launches = machine().shell().Launches();
-        if (launches.size() <= m_launchesAtStart) {
-            return false;
+        const auto self = static_cast<uint32_t>(getpid());
+        for (; m_launchesRead < launches.size(); ++m_launchesRead) {
+            const auto effects =
+                sim::Shell::Effects(launches[m_launchesRead], self, machine().serviceDatabase());
+            m_killRequested = m_killRequested || sim::Shell::Kills(effects, self);
+            m_startRequested = m_startRequested || sim::Shell::StartsService(effects);
         }
-        if (ServiceState() == Service::StartRequested && launches.back().parameters.find("taskkill") != std::string::npos) {
+        if (ServiceState() == Service::StartRequested && m_killRequested) {
             Flush();
             std::fflush(stdout);
             _exit(kKilledExitCode);
         }
-        return ServiceState() == Service::Ended;
+        return m_startRequested && ServiceState() == Service::Ended;
     }
 
     // The service waits for work and no delivery of the laptop is due or running.
@@ -523,7 +529,9 @@ private:
     std::mutex m_flushMutex;
     size_t m_transcriptSeen = 0;
     size_t m_reportsSeen = 0;
-    size_t m_launchesAtStart = 0;
+    size_t m_launchesRead = 0;  // the launches RestartDue has read
+    bool m_killRequested = false;
+    bool m_startRequested = false;
 };
 
 }  // namespace

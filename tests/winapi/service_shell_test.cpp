@@ -13,6 +13,15 @@ using ServiceDatabase = MachineTest;
 
 TEST_F(ServiceDatabase, RefusesWhatTheServiceControlManagerRefuses)
 {
+    // A bit that names no right of the manager is denied; every right that exists is granted.
+    for (DWORD access : {0x40u, 0x00100000u, 0x04000000u}) {
+        EXPECT_EQ(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS | access), nullptr) << access;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << access;
+    }
+    EXPECT_EQ(machine().serviceDatabase().OpenHandles(), 0u);
+    SC_HANDLE reader = OpenSCManagerW(nullptr, nullptr, GENERIC_READ | 0x02000000u | 0x010F0000u);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_TRUE(CloseServiceHandle(reader));
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(OpenServiceW(manager, L"Other Service", SERVICE_QUERY_STATUS), nullptr);

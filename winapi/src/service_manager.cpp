@@ -29,10 +29,23 @@ Result Failed(uint32_t error, Result result)
     return result;
 }
 
+// The rights a handle of the service control manager can carry: its own six
+// (connect to modify-boot-config), the standard rights DELETE to WRITE_OWNER,
+// ACCESS_SYSTEM_SECURITY, MAXIMUM_ALLOWED and the four generic rights. A mask
+// with any other bit asks for a right that does not exist, and is denied.
+constexpr DWORD kManagerRights = 0x0000003Fu | 0x000F0000u | 0x01000000u | 0x02000000u | 0xF0000000u;
+
 }  // namespace
 
-SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD)
+// The laptop's only caller is the service, which runs as LocalSystem. That
+// account holds every right on the service control manager, including those of
+// SC_MANAGER_ALL_ACCESS that only an administrator is granted, so every right
+// that exists is granted here; only a mask with bits that name no right fails.
+SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desiredAccess)
 {
+    if ((desiredAccess & ~kManagerRights) != 0) {
+        return Failed(ERROR_ACCESS_DENIED, SC_HANDLE{});
+    }
     // The laptop has no network: only the local machine and its active database.
     if (machineName != nullptr && machineName[0] != L'\0') {
         return Failed(ERROR_INVALID_NAME, SC_HANDLE{});

@@ -165,14 +165,17 @@ Effect Ping(const std::vector<std::string>& arguments)
 
 }  // namespace
 
-std::optional<std::vector<std::vector<std::string>>> CmdCommands(const std::string& parameters, std::string& problem)
+std::optional<std::vector<std::vector<std::string>>> CmdCommands(const std::string& parameters,
+                                                                 std::string& problem)
 {
     size_t at = 0;
     while (at < parameters.size() && IsBlank(parameters[at])) {
         ++at;
     }
-    if (at + 1 >= parameters.size() || parameters[at] != '/' || std::tolower(static_cast<unsigned char>(parameters[at + 1])) != 'c' ||
-        (at + 2 < parameters.size() && !IsBlank(parameters[at + 2]))) {
+    const bool slashC = at + 1 < parameters.size() && parameters[at] == '/' &&
+                        std::tolower(static_cast<unsigned char>(parameters[at + 1])) == 'c' &&
+                        (at + 2 == parameters.size() || IsBlank(parameters[at + 2]));
+    if (!slashC) {
         problem = "cmd.exe without /C runs no command";
         return std::nullopt;
     }

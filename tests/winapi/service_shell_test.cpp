@@ -128,7 +128,8 @@ TEST_F(ShellCommandLine, QuotesHideSeparatorsAndRedirectionsAreDropped)
     EXPECT_FALSE(sim::Shell::StartsService(Run("/C echo ready ^& net start Halvex")));
 
     std::string problem;
-    const auto commands = sim::CmdCommands(" /c ping -n 1 127.0.0.1>nul & net start \"A B\" 2>&1 >> log & echo 1>x", problem);
+    const auto commands =
+        sim::CmdCommands(" /c ping -n 1 127.0.0.1>nul & net start \"A B\" 2>&1 >> log & echo 1>x", problem);
     ASSERT_TRUE(commands.has_value()) << problem;
     const std::vector<std::vector<std::string>> expected{
         {"ping", "-n", "1", "127.0.0.1"}, {"net", "start", "A B"}, {"echo"}};
@@ -147,7 +148,8 @@ TEST_F(ShellCommandLine, NothingRunsWithoutCmdExeAndItsSlashC)
         EXPECT_EQ(effects.size(), 1u) << line;
         EXPECT_FALSE(sim::Shell::Kills(effects, kService) || sim::Shell::StartsService(effects)) << line;
     }
-    EXPECT_TRUE(sim::Shell::StartsService(Run("/c net start \"Varnick Halvex Service\"", "C:\\Windows\\System32\\CMD.EXE")));
+    EXPECT_TRUE(sim::Shell::StartsService(
+        Run("/c net start \"Varnick Halvex Service\"", "C:\\Windows\\System32\\CMD.EXE")));
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +20,7 @@
 #include "modem_files.h"
 #include "sim/clock.h"
 #include "sim/com_runtime.h"
+#include "sim/mbn_hub.h"
 #include "sim/mbn_sim.h"
 #include "testing/windows/sim_modem_adapter.h"
 
@@ -123,32 +123,21 @@ Server& TheServer()
     return *server;
 }
 
-class ClassFactory final : public IClassFactory {
+}  // namespace
+
+// The class factory answers to IClassFactory through the simulated objects'
+// own reference counting and QueryInterface.
+template <>
+inline const IID& sim::IidOf<IClassFactory>()
+{
+    return IID_IClassFactory;
+}
+
+namespace {
+
+class ClassFactory final : public sim::SimComObject<IClassFactory> {
 public:
     explicit ClassFactory(std::string clsid) : m_clsid(std::move(clsid)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG refs = --m_refs;
-        if (refs == 0) {
-            delete this;
-        }
-        return refs;
-    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
     {
@@ -178,7 +167,6 @@ public:
 
 private:
     const std::string m_clsid;
-    std::atomic<ULONG> m_refs{1};
 };
 
 std::wstring ClsidText(const CLSID& clsid)

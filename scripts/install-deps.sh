@@ -2,7 +2,8 @@
 # Installs, from Debian's packages, whatever this project needs and the
 # machine lacks. Options: --fuzz also installs clang for the libFuzzer targets;
 # --wine also installs Wine for scripts/wine-check.sh; --bench also installs
-# what scripts/bench.sh and profiling need.
+# what scripts/bench.sh and profiling need; --msi also installs what
+# scripts/package-msi.sh and scripts/wine-check-msi.sh need.
 set -euo pipefail
 
 packages=(
@@ -18,6 +19,7 @@ for option in "$@"; do
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     --wine) packages+=(wine64 python3) ;;  # 64-bit only: HalvexService.exe is PE32+; python3 reads the scenario
     --bench) packages+=(jq linux-perf) ;;  # the table's ratios; profiles of a figure that falls short
+    --msi) packages+=(wixl msitools osslsigncode openssl python3) ;;  # build, edit, sign; a test certificate
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
   esac
 done

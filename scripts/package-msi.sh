@@ -54,10 +54,13 @@ exe_version="$(python3 scripts/exe-version.py "$exe")" || die "cannot read the v
 [ "$exe_version" = "$version.0" ] ||
   die "$exe carries version $exe_version, not $version.0; build it with -DHALVEX_VERSION=$version"
 
-# One product code per version, the same in every build of it, so that a
-# deployment tool can detect a version by its code.
+# One product code per version, the same in every build of it (derived from
+# the package's upgrade code and the version), so that a deployment tool can
+# detect a version by its code.
+upgrade_code="$(sed -n 's/.*UpgradeCode="\({[^}]*}\)".*/\1/p' packaging/HalvexService.wxs)"
 product_code="$(python3 -c 'import sys, uuid
-print("{%s}" % str(uuid.uuid5(uuid.UUID("6c1d27a4-93b0-4f5e-a8d2-17e0c4b9f362"), sys.argv[1])).upper())' "$version")"
+print("{%s}" % str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' "$upgrade_code" "$version")" ||
+  die "no upgrade code in packaging/HalvexService.wxs"
 
 mkdir -p "$out"
 msi="$out/HalvexService-$version.msi"

@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
 done
 
 die() { echo "package-msi: $*" >&2; exit 1; }
-for tool in wixl msibuild python3; do
+for tool in wixl msibuild msiinfo python3; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/install-deps.sh --msi"
 done
 [ -z "$pfx" ] || command -v osslsigncode >/dev/null || die "osslsigncode is missing; run scripts/install-deps.sh --msi"
@@ -70,8 +70,15 @@ cp "$exe" "$stage/HalvexService.exe"
 cp "$config" "$stage/DPRConfig.xml"
 cp packaging/HalvexService.wxs "$stage/"
 
+# A password goes through a file, not the command line others can read
+# (osslsigncode reads no empty one: a PKCS#12 file without one needs none).
+password=()
+if [ -n "${SIGN_PASSWORD:-}" ]; then
+  printf '%s' "$SIGN_PASSWORD" >"$stage/password"
+  password=(-readpass "$stage/password")
+fi
 sign() {  # sign FILE: signs it in place with the PKCS#12 file
-  osslsigncode sign -pkcs12 "$pfx" -pass "${SIGN_PASSWORD:-}" -n "Varnick Halvex Service" \
+  osslsigncode sign -pkcs12 "$pfx" "${password[@]}" -n "Varnick Halvex Service" \
     -in "$1" -out "$1.signed" >/dev/null || die "osslsigncode cannot sign $1"
   mv "$1.signed" "$1"
 }
@@ -86,6 +93,8 @@ wixl -a x64 -D Version="$version" -D ProductCode="$product_code" \
 msibuild "$stage/package.msi" -q "UPDATE Component SET Condition = 'LOGGING = \"1\" OR LOGGING = \"0\"' WHERE Component = 'LoggingSwitch'" &&
   msibuild "$stage/package.msi" -q "UPDATE Property SET Value = 'LOGGING;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE Property = 'SecureCustomProperties'" ||
   die "msibuild cannot set the logging switch's condition"
+msiinfo export "$stage/package.msi" Component | grep -q '^LoggingSwitch	.*	LOGGING = "1" OR LOGGING = "0"	' ||
+  die "the logging switch's component has no condition"
 [ -z "$pfx" ] || sign "$stage/package.msi"
 mv "$stage/package.msi" "$msi"
 echo "package-msi: $msi (version $version, product code $product_code${pfx:+, signed})"

@@ -10,8 +10,8 @@
 #      row the modem then gets; IsAll still 0;
 #   3. removal: no service (1060), no program folder, no IsAll, the logs of
 #      both runs kept, and empty;
-#   4. the newer version installed afresh over IsAll = 257 set by hand, no
-#      LOGGING: IsAll left as it was, the service logging;
+#   4. LOGGING=yes refused; the newer version installed afresh over IsAll =
+#      257 set by hand, no LOGGING: IsAll left as it was, the service logging;
 #   5. downgrade: refused (1603); the newer version still runs.
 # The packages are signed with a throw-away certificate and both signatures
 # verified. The next version's executable is the windows build relinked with
@@ -222,6 +222,10 @@ say "4. install ${next_msi##*/} again, IsAll set to 257 beforehand, no LOGGING"
 mkdir -p "$installed"
 cp "$adapter_shim" "$installed/iphlpapi.dll"
 in_session "reg add \"$logs_key\" /v IsAll /t REG_DWORD /d 257 /f"
+msiexec_run /i "$(msi_name "$next_msi")" LOGGING=yes
+[ "$rc" = 1603 ] && grep -q 'LaunchConditions. Return value 0' "$msi_log" ||
+  fail "LOGGING=yes was not refused at the launch conditions (exit code $rc)" "$msi_log"
+say "  LOGGING=yes refused first (1603)"
 mark="$(transcript_length)"
 msiexec_run /i "$(msi_name "$next_msi")"
 [ "$rc" = 0 ] || fail "msiexec /i exited with $rc" "$msi_log"

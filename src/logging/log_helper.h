@@ -12,6 +12,7 @@
 namespace spdlog {
 class logger;
 }
+struct LogFolderTrust;
 
 // Levels of LogHelper::Log.
 enum LogLevel : int {
@@ -37,7 +38,8 @@ public:
     // Info line with CR and LF of the message shown as TAB.
     static void LogSingleLine(const char* function, const char* format, ...) HALVEX_PRINTF_FORMAT(2, 3);
 
-    // One retention pass over the log folder on a thread of its own, awaited.
+    // One retention pass over the log folder on a thread of its own, awaited;
+    // none while the folder is not the service's own.
     static void RunLogRetention();
     // Deletes nothing when the folder is empty or too long for its search pattern.
     static void DeleteFileWhileExceedMaxSizeAndTime(const char* folder);
@@ -51,6 +53,8 @@ public:
 
 private:
     LogHelper() = default;
+    // One line for each folder whose inherited DACL the trust check replaced.
+    static void LogRepairs(const char* function, const LogFolderTrust& trust);
     std::shared_ptr<spdlog::logger> CurrentLogger();
     // Formats into 1024 bytes (CR and LF shown as TAB for single lines) and writes the line.
     void WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args);

@@ -22,7 +22,6 @@ public:
     ~LocalMemory() { LocalFree(m_memory); }
     LocalMemory(const LocalMemory&) = delete;
     LocalMemory& operator=(const LocalMemory&) = delete;
-    void* get() const { return m_memory; }
 
 private:
     void* m_memory;
@@ -55,7 +54,7 @@ bool ServiceAccount(SidBytes& sid)
     if (!read) {
         return false;
     }
-    // Copied out of the buffer at its full maximum size; EqualSid reads only its length.
+    // Copied from where it lies in the buffer to the buffer's end; EqualSid reads only its own length.
     const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
     const auto* start = static_cast<const BYTE*>(user->User.Sid);
     const size_t available = buffer.data() + buffer.size() - start;
@@ -65,7 +64,8 @@ bool ServiceAccount(SidBytes& sid)
 
 bool LoadAccounts(Accounts& accounts)
 {
-    return WellKnown(WinLocalSystemSid, accounts.system) && WellKnown(WinBuiltinAdministratorsSid, accounts.administrators) &&
+    return WellKnown(WinLocalSystemSid, accounts.system) &&
+           WellKnown(WinBuiltinAdministratorsSid, accounts.administrators) &&
            WellKnown(WinCreatorOwnerSid, accounts.creatorOwner) && ServiceAccount(accounts.service);
 }
 

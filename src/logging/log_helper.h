@@ -28,8 +28,9 @@ class LogHelper {
 public:
     static LogHelper& GetInstance();
 
-    // Opens the run's log file and reads the "IsAll" switch. Never fails the
-    // process: without a file every later call writes nothing.
+    // Opens the run's log file, in a folder that is the service's own only,
+    // and reads the "IsAll" switch. Never fails the process: without a file
+    // every later call writes nothing.
     static void Init();
     // Drops the logger, stops the periodic flush and ends the writer thread.
     static void Shutdown();

@@ -29,6 +29,19 @@ uint64_t CreationSeconds(const char* path)
     return ((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000000ULL - 11644473600ULL;
 }
 
+BY_HANDLE_FILE_INFORMATION InfoOf(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(GetFileInformationByHandle(file, &info));
+    return info;
+}
+
+BOOL MarkForDeletion(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
 }  // namespace
 
 TEST_F(Files, CreationTimeIsTheSimulatedTimeOfCreationAndWritingDoesNotMoveIt)
@@ -47,19 +60,6 @@ TEST_F(Files, CreationTimeIsTheSimulatedTimeOfCreationAndWritingDoesNotMoveIt)
     EXPECT_EQ(CreationSeconds("C:\\Logs\\a.log"), 1000000000u);
     EXPECT_EQ(CreationSeconds("C:\\Logs\\Folder"), 1000000000u);
     EXPECT_EQ(CreationSeconds("C:\\Logs\\b.log"), 1000000000u);
-}
-
-BY_HANDLE_FILE_INFORMATION InfoOf(HANDLE file)
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    EXPECT_TRUE(GetFileInformationByHandle(file, &info));
-    return info;
-}
-
-BOOL MarkForDeletion(HANDLE file)
-{
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 TEST_F(Files, DeletingByHandleTakesTheNameOpenedAndHonoursSharingAndAccess)

@@ -2,9 +2,10 @@
 # first logged run): the log folder's trust check under Wine.
 #
 # Wine reports every file's owner as its one user (the account its services
-# run as) and grants that user and SYSTEM full control (and everyone read where
-# the Unix mode lets others read); a descriptor given to CreateDirectoryW is not
-# kept. So the folders the service made are read back as Wine's own, the check shows
+# run as) and grants that user and SYSTEM full control, and everyone read where
+# the Unix mode lets others read. A descriptor given to CreateDirectoryW is not
+# kept; Wine 8 only narrows the folder's Unix mode by it (750: no entry for
+# everyone). So the folders the service made are read back as Wine's own, the check shows
 # that the trust rule accepted them (the run logged), and, when Wine can make a
 # junction or symbolic link, that one planted in place of the log folder is
 # refused. Wine 8 makes neither: FSCTL_SET_REPARSE_POINT fails with error 50 and

@@ -88,6 +88,8 @@ expect_line "the manager's Init failed" "$stamp e :   MbimManager init failed\. 
 expect_line "the start failed" "$stamp e :   Service Init Error\."$'\r'
 expect_line "the end of the run" "$stamp w :   SERVICE STOPPED\."$'\r'
 
+source scripts/wine-check-logfolder.sh
+
 say "with IsAll=0 a start writes no log line"
 delete_logs
 in_session "reg add \"$logs_key\" /v IsAll /t REG_DWORD /d 0 /f"

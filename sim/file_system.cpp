@@ -244,34 +244,193 @@ int64_t FileSystem::CreationTime(const std::string& hostPath)
     return when;
 }
 
-bool FileSystem::HeldOpen(const std::string& hostPath) const
+size_t FileSystem::OpenDescriptors(const std::string& hostPath) const
 {
     FileId target;
     if (!IdOf(hostPath, target)) {
-        return false;
+        return 0;
     }
+    size_t count = 0;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
         FileId open;  // statx follows the link to the open file
         if (IdOf(entry.path().string(), open) && open == target) {
-            return true;
+            ++count;
         }
     }
-    return false;
+    return count;
 }
 
 bool FileSystem::DeleteHostFile(const std::string& hostPath)
 {
+    // A link's name or one of several names goes; the file itself stays known.
+    struct stat name;
     FileId id;
-    bool known = IdOf(hostPath, id);
+    const bool last = lstat(hostPath.c_str(), &name) == 0 && S_ISREG(name.st_mode) && name.st_nlink == 1;
+    const bool known = last && IdOf(hostPath, id);
     if (unlink(hostPath.c_str()) != 0) {
         return false;
     }
     if (known) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_created.erase(id);
+        auto records = LoadSecurity();
+        if (records.erase(id) != 0) {
+            SaveSecurity(records);
+        }
     }
     return true;
+}
+
+namespace {
+
+std::string SecurityFile(const std::string& root)
+{
+    return root + "/security";
+}
+
+}  // namespace
+
+std::map<FileSystem::FileId, Security> FileSystem::LoadSecurity() const
+{
+    std::map<FileId, Security> records;
+    std::ifstream in(SecurityFile(m_root));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        FileId id;
+        std::string rest;
+        Security security;
+        if (fields >> id.device >> id.inode >> id.birthNanoseconds && std::getline(fields, rest) &&
+            ParseSecurity(rest, security)) {
+            records[id] = security;
+        }
+    }
+    return records;
+}
+
+void FileSystem::SaveSecurity(const std::map<FileId, Security>& records) const
+{
+    std::ofstream out(SecurityFile(m_root), std::ios::trunc);
+    for (const auto& [id, security] : records) {
+        out << id.device << ' ' << id.inode << ' ' << id.birthNanoseconds << ' ' << SerializeSecurity(security)
+            << '\n';
+    }
+}
+
+bool FileSystem::SetHostSecurity(const std::string& hostPath, const Security& security)
+{
+    FileId id;
+    if (!IdOf(hostPath, id)) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto records = LoadSecurity();
+    records[id] = security;
+    SaveSecurity(records);
+    return true;
+}
+
+void FileSystem::SetSecurity(const std::string& windowsPath, const Security& security)
+{
+    if (!SetHostSecurity(HostPath(windowsPath), security)) {
+        throw std::runtime_error("cannot set the security of " + windowsPath);
+    }
+}
+
+std::string FileSystem::Account() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_account;
+}
+
+void FileSystem::SetAccount(const std::string& sid)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_account = sid;
+}
+
+Security FileSystem::EffectiveSecurity(const std::string& hostPath) const
+{
+    std::error_code ec;
+    const std::string real = fs::weakly_canonical(hostPath, ec).string();
+    const std::string root = fs::weakly_canonical(m_root, ec).string();
+    return EffectiveOf(real, root);
+}
+
+Security FileSystem::EffectiveOf(const std::string& path, const std::string& root) const
+{
+    const fs::path parent = fs::path(path).parent_path();
+    if (parent.string() == root || parent == fs::path(path) || path.rfind(root + "/", 0) != 0) {
+        return DriveRootSecurity();  // a drive's root (nothing lies outside the drives)
+    }
+    Security own;
+    FileId id;
+    bool stored = false;
+    if (IdOf(path, id)) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto records = LoadSecurity();
+        auto found = records.find(id);
+        if (found != records.end()) {
+            own = found->second;
+            stored = true;
+        }
+    }
+    if (!stored) {
+        own.owner = Account();
+    }
+    if (own.protectedDacl || !own.hasDacl) {
+        return own;
+    }
+    std::error_code ec;
+    const Security folder = EffectiveOf(parent.string(), root);
+    for (const Ace& ace : InheritedAces(folder.dacl, fs::is_directory(path, ec), own.owner)) {
+        own.dacl.push_back(ace);
+    }
+    return own;
+}
+
+bool FileSystem::Allows(const std::string& hostPath, uint32_t wanted) const
+{
+    return AccessAllowed(EffectiveSecurity(hostPath), Account(), wanted);
+}
+
+namespace {
+
+// The host path of a new name, with its drive and folders in place.
+std::string PrepareLinkPath(FileSystem& files, const std::string& link)
+{
+    char drive;
+    std::vector<std::string> names;
+    if (!ParseWindowsPath(link, drive, names) || names.empty()) {
+        throw std::invalid_argument("no place for a link at " + link);
+    }
+    fs::create_directories(files.Root() + "/" + drive);
+    std::string host = files.HostPath(link);
+    fs::create_directories(fs::path(host).parent_path());
+    return host;
+}
+
+}  // namespace
+
+void FileSystem::PlantJunction(const std::string& link, const std::string& targetFolder)
+{
+    std::string target = HostPath(targetFolder);
+    std::error_code ec;
+    if (!fs::is_directory(target, ec)) {
+        throw std::invalid_argument("a junction needs an existing folder: " + targetFolder);
+    }
+    fs::create_directory_symlink(target, PrepareLinkPath(*this, link));
+}
+
+void FileSystem::PlantSymbolicLink(const std::string& link, const std::string& target)
+{
+    fs::create_symlink(HostPath(target), PrepareLinkPath(*this, link));
+}
+
+void FileSystem::PlantHardLink(const std::string& link, const std::string& existingFile)
+{
+    fs::create_hard_link(HostPath(existingFile), PrepareLinkPath(*this, link));
 }
 
 void FileSystem::Recreate()
@@ -307,6 +466,7 @@ void FileSystem::Remove()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_created.clear();
     m_handedOut.clear();
+    m_account = sid::kSystem;
 }
 
 }  // namespace sim

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/file_security.h"
+
 namespace sim {
 
 // Names are found without regard to case at every level; a new name keeps the
@@ -22,6 +24,12 @@ namespace sim {
 //
 // A file's creation time is the simulated wall time at which it was created;
 // writing does not move it.
+//
+// Junctions and symbolic links are host symbolic links (a path through one
+// resolves to its target), hard links are host hard links. Owners and DACLs
+// are kept beside the drives, keyed by the host's file identity, so they
+// survive into later processes that adopt the same root; an object without a
+// stored descriptor belongs to the process's account and inherits all.
 class FileSystem {
 public:
     const std::string& Root() const { return m_root; }
@@ -40,14 +48,33 @@ public:
     // Ages a file: the creation time that the file search reports.
     void SetCreationTime(const std::string& windowsPath, std::time_t when);
 
+    // Plants a link at `link` (its folder is created): a junction to an existing
+    // folder, a symbolic link to anything (it may dangle), or a second name of
+    // an existing file.
+    void PlantJunction(const std::string& link, const std::string& targetFolder);
+    void PlantSymbolicLink(const std::string& link, const std::string& target);
+    void PlantHardLink(const std::string& link, const std::string& existingFile);
+    // Gives an existing object its own owner and DACL entries.
+    void SetSecurity(const std::string& windowsPath, const Security& security);
+    // The account the process runs as (SYSTEM unless a test says otherwise).
+    std::string Account() const;
+    void SetAccount(const std::string& sid);
+
     // For the Win32 calls, on host paths of existing files and folders.
+    // The owner and the whole DACL, inherited entries after the object's own.
+    Security EffectiveSecurity(const std::string& hostPath) const;
+    // Stores the object's own descriptor; false when the object does not exist.
+    bool SetHostSecurity(const std::string& hostPath, const Security& security);
+    // Whether the process's account is granted all of `wanted` on the object.
+    bool Allows(const std::string& hostPath, uint32_t wanted) const;
     // Milliseconds since 1970 of the creation; a file created behind the
     // simulator's back counts as created when it is first seen.
     int64_t CreationTime(const std::string& hostPath);
     void RecordCreation(const std::string& hostPath);
-    // True when this process holds the file open.
-    bool HeldOpen(const std::string& hostPath) const;
-    // Unlinks a file and forgets its creation time; false (errno set) on failure.
+    // How many descriptors of this process hold the file open.
+    size_t OpenDescriptors(const std::string& hostPath) const;
+    // Unlinks a name; the last name of a file takes its creation time and
+    // descriptor with it. False (errno set) on failure.
     bool DeleteHostFile(const std::string& hostPath);
 
     void Recreate();  // a new, empty root folder
@@ -68,10 +95,15 @@ private:
     };
     static bool IdOf(const std::string& hostPath, FileId& id);
     void Record(const std::string& hostPath, int64_t when);
+    // Descriptors stored beside the drives, read and written whole under m_mutex.
+    std::map<FileId, Security> LoadSecurity() const;
+    void SaveSecurity(const std::map<FileId, Security>& records) const;
+    Security EffectiveOf(const std::string& canonicalPath, const std::string& canonicalRoot) const;
 
     std::string m_root;
     bool m_ownsRoot = false;  // a folder of our own, removed with the laptop
-    mutable std::mutex m_mutex;                       // guards the two maps
+    std::string m_account = sid::kSystem;
+    mutable std::mutex m_mutex;                       // guards the two maps, the account and the stored descriptors
     std::map<FileId, int64_t> m_created;              // creation time of each file seen
     std::map<std::string, int64_t> m_handedOut;       // LibraryPath of files not yet created
 };

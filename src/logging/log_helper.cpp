@@ -13,27 +13,15 @@
 #include "logging/async_file_logger.h"
 #include "logging/common_util_registry.h"
 #include "logging/file_time.h"
+#include "logging/log_folder_trust.h"
 #include "logging/path_format.h"
 
 namespace {
 
 constexpr const char* kLoggerName = "DPRServiceLog";
 constexpr const char* kLogSubFolder = "\\Varnick Wireless Inc\\DPR Service";
+constexpr const char* kInitFunction = "LogHelper::Init";
 constexpr size_t kMessageBufferSize = 1024;
-
-// Creates the folder and its ancestors one by one; existing folders and drive
-// roots make their creation fail, which is fine.
-void CreateFolderChain(const std::string& path)
-{
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == '\\') {
-            CreateDirectoryA(path.substr(0, i + 1).c_str(), nullptr);
-        }
-    }
-    if (!path.empty() && path.back() != '\\') {
-        CreateDirectoryA(path.c_str(), nullptr);
-    }
-}
 
 // "<folder>\varnick_dpr_service_log_<local start time>.log"; false when it does not fit.
 bool BuildLogFilePath(const std::string& folder, char (&path)[MAX_PATH])
@@ -42,6 +30,21 @@ bool BuildLogFilePath(const std::string& folder, char (&path)[MAX_PATH])
     GetLocalTime(&now);
     return FormatPath(path, "%s\\varnick_dpr_service_log_%04d-%02d-%02d_%02d.%02d.%02d.log", folder.c_str(),
                       now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+// Creates the run's file, or opens the one of an earlier start in the same
+// second, without following a link at its name; false unless it is a plain
+// file, so that the library's own open by name writes nowhere else.
+bool PrepareLogFile(const char* path)
+{
+    HANDLE file = OpenWithoutFollowing(path, GENERIC_WRITE, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain = GetFileInformationByHandle(file, &info) && IsPlainFile(info);
+    CloseHandle(file);
+    return plain;
 }
 
 // The run's logger over the file, or null when the library cannot open it.
@@ -100,10 +103,12 @@ void LogHelper::Init()
     spdlog::drop(kLoggerName);  // a second Init replaces the first logger
     std::shared_ptr<spdlog::logger> logger;
     std::string folder = LogFolder();
+    LogFolderTrust trust;
     char path[MAX_PATH];
+    // A folder that is not the service's own gets no file: nothing is written there or anywhere else.
     if (!folder.empty()) {
-        CreateFolderChain(folder);
-        if (BuildLogFilePath(folder, path)) {
+        trust = TrustLogFolder(folder, true);
+        if (trust.trusted && BuildLogFilePath(folder, path) && PrepareLogFile(path)) {
             logger = OpenLogger(path);
         }
     }
@@ -119,6 +124,15 @@ void LogHelper::Init()
     logger->set_level(spdlog::level::off);
     if (CommonUtil::ReadAllLogRegValue() == 1) {
         logger->set_level(spdlog::level::trace);
+    }
+    LogRepairs(kInitFunction, trust);
+}
+
+void LogHelper::LogRepairs(const char* function, const LogFolderTrust& trust)
+{
+    for (const std::string& folder : trust.repaired) {
+        Log(LOG_LEVEL_INFO, function, "log folder %s: its inherited permissions were replaced by the service's own",
+            folder.c_str());
     }
 }
 

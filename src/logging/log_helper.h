@@ -12,6 +12,7 @@
 namespace spdlog {
 class logger;
 }
+struct LogFolderTrust;
 
 // Levels of LogHelper::Log.
 enum LogLevel : int {
@@ -27,8 +28,9 @@ class LogHelper {
 public:
     static LogHelper& GetInstance();
 
-    // Opens the run's log file and reads the "IsAll" switch. Never fails the
-    // process: without a file every later call writes nothing.
+    // Opens the run's log file, in a folder that is the service's own only,
+    // and reads the "IsAll" switch. Never fails the process: without a file
+    // every later call writes nothing.
     static void Init();
     // Drops the logger, stops the periodic flush and ends the writer thread.
     static void Shutdown();
@@ -37,7 +39,8 @@ public:
     // Info line with CR and LF of the message shown as TAB.
     static void LogSingleLine(const char* function, const char* format, ...) HALVEX_PRINTF_FORMAT(2, 3);
 
-    // One retention pass over the log folder on a thread of its own, awaited.
+    // One retention pass over the log folder on a thread of its own, awaited;
+    // none while the folder is not the service's own.
     static void RunLogRetention();
     // Deletes nothing when the folder is empty or too long for its search pattern.
     static void DeleteFileWhileExceedMaxSizeAndTime(const char* folder);
@@ -51,6 +54,8 @@ public:
 
 private:
     LogHelper() = default;
+    // One line for each folder whose inherited DACL the trust check replaced.
+    static void LogRepairs(const char* function, const LogFolderTrust& trust);
     std::shared_ptr<spdlog::logger> CurrentLogger();
     // Formats into 1024 bytes (CR and LF shown as TAB for single lines) and writes the line.
     void WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args);

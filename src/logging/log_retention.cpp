@@ -6,6 +6,7 @@
 #include <string>
 
 #include "logging/file_time.h"
+#include "logging/log_folder_trust.h"
 #include "logging/log_helper.h"
 #include "logging/path_format.h"
 
@@ -19,6 +20,7 @@ struct LogFileRecord {
     double age;
     uint64_t size;
     std::string name;
+    uint64_t created;  // file-time ticks: tells the listed file from one put in its place
 };
 
 // Oldest first; equal ages: larger first; then the name that compares greater.
@@ -48,12 +50,42 @@ int64_t NowUnixSeconds()
     return FileTimeToUnixSeconds(now);
 }
 
+enum class Removal { Deleted, NotDeleted, NotTheListedFile };
+
+// Deletes the listed file through a handle opened on the name itself: a link
+// found there, a file with another name elsewhere or one put in place of the
+// listed file is left alone.
+Removal DeleteListedFile(const char* path, const LogFileRecord& record)
+{
+    HANDLE file = OpenWithoutFollowing(path, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) {
+        return Removal::NotDeleted;  // in use, or gone
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool listed = GetFileInformationByHandle(file, &info) && IsPlainFile(info) &&
+                        FileTimeTicks(info.ftCreationTime) == record.created;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool deleted =
+        listed && SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+    CloseHandle(file);
+    return !listed ? Removal::NotTheListedFile : deleted ? Removal::Deleted : Removal::NotDeleted;
+}
+
 }  // namespace
 
 void LogHelper::RunLogRetention()
 {
     auto pass = std::async(std::launch::async, [] {
-        DeleteFileWhileExceedMaxSizeAndTime(LogFolder().c_str());  // empty, it deletes nothing
+        const std::string folder = LogFolder();
+        if (!folder.empty()) {  // empty, the pass deletes nothing
+            const LogFolderTrust trust = TrustLogFolder(folder, false);
+            LogRepairs(kFunction, trust);
+            if (!trust.trusted) {
+                Log(LOG_LEVEL_INFO, kFunction, "log folder not used, no retention pass: %s", trust.refusal.c_str());
+                return 0;
+            }
+        }
+        DeleteFileWhileExceedMaxSizeAndTime(folder.c_str());
         return 0;
     });
     pass.get();
@@ -77,14 +109,14 @@ void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(const char* folder)
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            // A folder that happens to match is no log file: neither counted nor deleted.
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A folder or link that happens to match is no log file: neither counted nor deleted.
+            if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
                 continue;
             }
             uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
             total += size;
             double age = static_cast<double>(now - FileTimeToUnixSeconds(found.ftCreationTime));
-            records.insert(LogFileRecord{age, size, found.cFileName});
+            records.insert(LogFileRecord{age, size, found.cFileName, FileTimeTicks(found.ftCreationTime)});
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
@@ -93,13 +125,15 @@ void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(const char* folder)
         if (total < kTotalSizeLimit && record.age < kAgeLimitSeconds) {
             break;
         }
-        // A file that cannot be deleted (in use, or its path does not fit) still counts as removed.
+        // A file that cannot be deleted (in use, a link, or its path does not fit) still counts as removed.
         char path[MAX_PATH];
-        if (FormatPath(path, "%s\\%s", folder, record.name.c_str())) {
-            DeleteFileA(path);
+        if (FormatPath(path, "%s\\%s", folder, record.name.c_str()) &&
+            DeleteListedFile(path, record) == Removal::NotTheListedFile) {
+            Log(LOG_LEVEL_INFO, kFunction, "%s is a link or not the file listed, not deleted", record.name.c_str());
+        } else {
+            Log(LOG_LEVEL_INFO, kFunction, "delete %s. item.size = %d", record.name.c_str(),
+                static_cast<int>(static_cast<int32_t>(record.size)));
         }
-        Log(LOG_LEVEL_INFO, kFunction, "delete %s. item.size = %d", record.name.c_str(),
-            static_cast<int>(static_cast<int32_t>(record.size)));
         total -= record.size;
     }
 }

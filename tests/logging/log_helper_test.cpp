@@ -96,6 +96,8 @@ TEST_F(LogHelperTest, FileAndLinesCarryTheLocalTimeAndEveryInitInTheSameSecondAp
 TEST_F(LogHelperTest, RotationPastOneMebibyteKeepsTheCurrentFileAnd100NumberedOnes)
 {
     auto& fs = machine().fileSystem();
+    LogHelper::Init();  // the service's own folders
+    LogHelper::Shutdown();
     for (int n = 1; n <= 100; ++n) {
         fs.WriteFile(LogPath("." + std::to_string(n) + ".log"), std::to_string(n));
     }

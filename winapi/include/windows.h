@@ -4,6 +4,7 @@
 
 #include "win32/base.h"
 #include "winerror.h"
+#include "win32/security.h"
 #include "win32/sync.h"
 #include "win32/file.h"
 #include "win32/sysinfo.h"

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "handles.h"
+#include "security_blob.h"
 #include "sim/machine.h"
 
 namespace fs = std::filesystem;
@@ -76,30 +77,59 @@ struct FindSearch : winapi_impl::KernelObject {
 
 bool Describe(const fs::path& hostPath, const std::string& name, WIN32_FIND_DATAA& data)
 {
-    struct stat info;
-    if (stat(hostPath.c_str(), &info) != 0) {
+    struct stat own;
+    struct stat target;
+    if (lstat(hostPath.c_str(), &own) != 0) {
         return false;
     }
+    // A link is listed as itself: a reparse point, with its target's kind.
+    const bool link = S_ISLNK(own.st_mode);
+    const bool folder = link ? stat(hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode) : S_ISDIR(own.st_mode);
     std::memset(&data, 0, sizeof(data));
-    data.dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    data.dwFileAttributes = (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) |
+                            (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
     int64_t created = Files().CreationTime(hostPath.string());
     data.ftCreationTime = ToFileTime(created / 1000, created % 1000 * 1000000);
-    data.ftLastAccessTime = ToFileTime(info.st_atim);
-    data.ftLastWriteTime = ToFileTime(info.st_mtim);
-    uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
+    data.ftLastAccessTime = ToFileTime(own.st_atim);
+    data.ftLastWriteTime = ToFileTime(own.st_mtim);
+    uint64_t size = S_ISREG(own.st_mode) ? static_cast<uint64_t>(own.st_size) : 0;
     data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
     std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
     return true;
 }
 
+std::string ParentOf(const std::string& hostPath)
+{
+    return fs::path(hostPath).parent_path().string();
+}
+
 }  // namespace
 
-BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES attributes)
 {
     std::string host = Host(path);
+    sim::Security security;
+    security.owner = Files().Account();
+    if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) {
+        if (!winapi_impl::DescriptorSecurity(attributes->lpSecurityDescriptor, security)) {
+            SetLastError(ERROR_INVALID_SECURITY_DESCR);
+            return FALSE;
+        }
+        if (security.owner.empty()) {
+            security.owner = Files().Account();
+        }
+    }
+    struct stat info;
+    std::error_code ec;
+    if (!host.empty() && lstat(host.c_str(), &info) != 0 && fs::is_directory(ParentOf(host), ec) &&
+        !Files().Allows(ParentOf(host), FILE_ADD_SUBDIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (mkdir(host.c_str(), 0755) == 0) {
         Files().RecordCreation(host);
+        Files().SetHostSecurity(host, security);
         return TRUE;
     }
     switch (errno) {
@@ -187,31 +217,6 @@ BOOL FindClose(HANDLE find)
     return TRUE;
 }
 
-BOOL DeleteFileA(LPCSTR path)
-{
-    std::string host = Host(path);
-    struct stat info;
-    if (stat(host.c_str(), &info) != 0) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    // Files are opened without delete sharing (spdlog's log among them): while
-    // the process holds one open, Windows refuses to delete it.
-    if (Files().HeldOpen(host)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
-    if (!Files().DeleteHostFile(host)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return TRUE;
-}
-
 namespace {
 
 // Copies the executable path, cut to the buffer with a NUL as Windows does:
@@ -253,7 +258,7 @@ namespace {
 
 std::mutex g_openFilesMutex;
 
-// Files opened with CreateFileW and not yet closed.
+// Files opened with CreateFile and not yet closed.
 std::vector<FileHandle*>& OpenFiles()
 {
     static auto* files = new std::vector<FileHandle*>();
@@ -265,10 +270,16 @@ std::vector<FileHandle*>& OpenFiles()
 bool SharingAllows(const FileHandle& held, DWORD access, DWORD share)
 {
     auto conflicts = [](DWORD wanted, DWORD allowed) {
-        return ((wanted & GENERIC_READ) && !(allowed & FILE_SHARE_READ)) ||
-               ((wanted & GENERIC_WRITE) && !(allowed & FILE_SHARE_WRITE));
+        return ((wanted & (GENERIC_READ | FILE_READ_DATA)) && !(allowed & FILE_SHARE_READ)) ||
+               ((wanted & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) && !(allowed & FILE_SHARE_WRITE)) ||
+               ((wanted & DELETE) && !(allowed & FILE_SHARE_DELETE));
     };
     return !conflicts(access, held.share) && !conflicts(held.access, share);
+}
+
+bool SameObject(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
@@ -280,6 +291,16 @@ FileHandle::FileHandle(int fd_, std::string hostPath_, DWORD access_, DWORD shar
 
 FileHandle::~FileHandle()
 {
+    // The name goes only while it still names this object.
+    struct stat named;
+    struct stat mine;
+    if (deleteOnClose && lstat(hostPath.c_str(), &named) == 0 && fstat(fd, &mine) == 0 && SameObject(named, mine)) {
+        if (S_ISDIR(named.st_mode)) {
+            rmdir(hostPath.c_str());
+        } else {
+            Files().DeleteHostFile(hostPath);
+        }
+    }
     std::lock_guard<std::mutex> lock(g_openFilesMutex);
     auto& files = OpenFiles();
     files.erase(std::remove(files.begin(), files.end(), this), files.end());
@@ -288,11 +309,29 @@ FileHandle::~FileHandle()
 
 }  // namespace winapi_impl
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
-                   DWORD creationDisposition, DWORD, HANDLE)
+namespace {
+
+HANDLE Fail(DWORD error)
+{
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Whether the open may go ahead on an existing object under its DACL: the
+// rights asked for on the object itself, deletion on it or through its folder.
+bool ExistingAllows(const std::string& host, DWORD access, bool checkObject)
+{
+    const DWORD onObject = access & ~static_cast<DWORD>(DELETE);
+    if (checkObject && onObject != 0 && !Files().Allows(host, onObject)) {
+        return false;
+    }
+    return !(access & DELETE) || Files().Allows(host, DELETE) || Files().Allows(ParentOf(host), FILE_DELETE_CHILD);
+}
+
+HANDLE OpenFile(const std::string& host, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition,
+                DWORD flagsAndAttributes)
 {
     using winapi_impl::FileHandle;
-    std::string host = fileName ? Host(sim::Narrow(fileName).c_str()) : std::string();
     int flags = O_CLOEXEC;
     switch (creationDisposition) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
@@ -300,38 +339,61 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
     case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-    default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+    default: return Fail(ERROR_INVALID_PARAMETER);
     }
-    const bool reads = (desiredAccess & GENERIC_READ) != 0;
-    const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
+    const bool reads = (desiredAccess & (GENERIC_READ | FILE_READ_DATA)) != 0;
+    const bool writes = (desiredAccess & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
     flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
 
     std::lock_guard<std::mutex> lock(winapi_impl::g_openFilesMutex);
+    size_t ownOpens = 0;
     for (const FileHandle* held : winapi_impl::OpenFiles()) {
-        if (held->hostPath == host && !winapi_impl::SharingAllows(*held, desiredAccess, shareMode)) {
-            SetLastError(ERROR_SHARING_VIOLATION);
-            return INVALID_HANDLE_VALUE;
+        if (held->hostPath == host) {
+            ++ownOpens;
+            if (!winapi_impl::SharingAllows(*held, desiredAccess, shareMode)) {
+                return Fail(ERROR_SHARING_VIOLATION);
+            }
         }
     }
-    struct stat info;
-    const bool existed = !host.empty() && stat(host.c_str(), &info) == 0;
-    if (existed && S_ISDIR(info.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);  // a folder is no file
-        return INVALID_HANDLE_VALUE;
+    struct stat own;
+    struct stat target;
+    const bool named = !host.empty() && lstat(host.c_str(), &own) == 0;
+    const bool existed = !host.empty() && stat(host.c_str(), &target) == 0;
+    const bool link = named && S_ISLNK(own.st_mode) && (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT);
+    const bool folder = existed && S_ISDIR(target.st_mode);
+    if (named && creationDisposition == CREATE_NEW) {
+        return Fail(ERROR_FILE_EXISTS);
     }
-    const int fd = host.empty() ? -1 : ::open(host.c_str(), flags, 0644);
+    if (folder && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) {
+        return Fail(ERROR_ACCESS_DENIED);  // a folder is no file
+    }
+    if ((link || folder) && creationDisposition != OPEN_EXISTING && creationDisposition != OPEN_ALWAYS) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (existed || link) {
+        if (!ExistingAllows(host, desiredAccess, !link)) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        // Libraries (spdlog's log among them) open files without delete sharing.
+        if ((desiredAccess & DELETE) && !link && Files().OpenDescriptors(host) > ownOpens) {
+            return Fail(ERROR_SHARING_VIOLATION);
+        }
+    } else if (!host.empty() && fs::is_directory(ParentOf(host)) && !Files().Allows(ParentOf(host), FILE_ADD_FILE)) {
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    const int fd = host.empty() ? -1
+                   : link       ? ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                   : folder     ? ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                : ::open(host.c_str(), flags, 0644);
     if (fd < 0) {
         const int cause = host.empty() ? ENOENT : errno;
-        const bool folderMissing = host.empty() || !fs::is_directory(fs::path(host).parent_path());
-        SetLastError(cause == EEXIST   ? ERROR_FILE_EXISTS
-                     : folderMissing   ? ERROR_PATH_NOT_FOUND
-                     : cause == ENOENT ? ERROR_FILE_NOT_FOUND
-                                       : ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        const bool folderMissing = host.empty() || !fs::is_directory(ParentOf(host));
+        return Fail(cause == EEXIST     ? ERROR_FILE_EXISTS
+                    : folderMissing     ? ERROR_PATH_NOT_FOUND
+                    : cause == ENOENT   ? ERROR_FILE_NOT_FOUND
+                                        : ERROR_ACCESS_DENIED);
     }
-    if (!existed) {
+    if (!existed && !link) {
         Files().RecordCreation(host);
     }
     // Opening over an existing file succeeds and says so, as Windows does.
@@ -341,4 +403,80 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     auto* handle = new FileHandle(fd, host, desiredAccess, shareMode);
     winapi_impl::OpenFiles().push_back(handle);
     return handle;
+}
+
+winapi_impl::FileHandle* FileOf(HANDLE handle)
+{
+    return dynamic_cast<winapi_impl::FileHandle*>(winapi_impl::FromHandle(handle));
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE)
+{
+    return OpenFile(Host(fileName), desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+}
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE)
+{
+    const std::string host = fileName ? Host(sim::Narrow(fileName).c_str()) : std::string();
+    return OpenFile(host, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    auto* handle = FileOf(file);
+    struct stat info;
+    if (handle == nullptr || information == nullptr || fstat(handle->fd, &info) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const bool link = S_ISLNK(info.st_mode);
+    struct stat target;
+    const bool folder = link ? stat(handle->hostPath.c_str(), &target) == 0 && S_ISDIR(target.st_mode)
+                             : S_ISDIR(info.st_mode);
+    std::memset(information, 0, sizeof(*information));
+    information->dwFileAttributes = (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) |
+                                    (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    const int64_t created = Files().CreationTime(handle->hostPath);
+    information->ftCreationTime = ToFileTime(created / 1000, created % 1000 * 1000000);
+    information->ftLastAccessTime = ToFileTime(info.st_atim);
+    information->ftLastWriteTime = ToFileTime(info.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(info.st_dev);
+    const uint64_t size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    information->nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(info.st_ino & 0xFFFFFFFFu);
+    return TRUE;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size)
+{
+    auto* handle = FileOf(file);
+    if (handle == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (type != FileDispositionInfo || information == nullptr || size < sizeof(FILE_DISPOSITION_INFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!(handle->access & DELETE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const bool wanted = static_cast<FILE_DISPOSITION_INFO*>(information)->DeleteFile != 0;
+    struct stat info;
+    std::error_code ec;
+    if (wanted && fstat(handle->fd, &info) == 0 && S_ISDIR(info.st_mode) &&
+        !fs::is_empty(handle->hostPath, ec)) {
+        SetLastError(ERROR_DIR_NOT_EMPTY);
+        return FALSE;
+    }
+    handle->deleteOnClose = wanted;
+    return TRUE;
 }

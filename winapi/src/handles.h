@@ -19,8 +19,9 @@ inline KernelObject* FromHandle(HANDLE handle)
     return static_cast<KernelObject*>(handle);
 }
 
-// A file opened with CreateFileW: its descriptor, and the access and sharing
-// it was opened with, against which later opens of the same file are checked.
+// A file, folder or link opened with CreateFile: its descriptor, and the
+// access and sharing it was opened with, against which later opens of the same
+// file are checked. Marked for deletion, its name goes when it is closed.
 struct FileHandle : KernelObject {
     FileHandle(int fd, std::string hostPath, DWORD access, DWORD share);
     ~FileHandle() override;
@@ -28,6 +29,7 @@ struct FileHandle : KernelObject {
     const std::string hostPath;
     const DWORD access;
     const DWORD share;
+    bool deleteOnClose = false;
 };
 
 }  // namespace winapi_impl

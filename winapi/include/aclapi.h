@@ -1,0 +1,4 @@
+// Security descriptors of files and folders.
+#pragma once
+
+#include <windows.h>

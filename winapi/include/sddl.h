@@ -1,0 +1,4 @@
+// Security descriptors as text.
+#pragma once
+
+#include <windows.h>

@@ -5,11 +5,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <unistd.h>
 
 #include "journal.h"
 #include "run_folder.h"
+#include "report.h"
 #include "run_result.h"
 
 namespace {
@@ -111,6 +114,35 @@ TEST(Expectations, ARowNeverWrittenHoldsTheFactoryValuesAndBandsAreToldApart)
     EXPECT_FALSE(result.expectations[2].held);
     EXPECT_EQ(result.expectations[2].actual, "LTE band 1 = 24,0,0");
     EXPECT_FALSE(result.Passed());
+}
+
+// Laptop texts need not be UTF-8 (a real firmware's SMBIOS strings); the JSON
+// stays valid and says what it replaced. A missing band reads the same in the
+// entry as in the modem's table: -1 for LTE and WCDMA, null for the others.
+TEST(JsonReport, StaysValidWithBytesThatAreNotUtf8AndShowsBandsOneWay)
+{
+    char folder[] = "/tmp/halvex-json-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/report.json";
+    Scenario scenario;
+    scenario.name = "t";
+    Report report;
+    report.scenario = &scenario;
+    report.laptop.hasSmbios = true;
+    report.laptop.identity.version = "Model\xff\xfeX";
+    report.laptop.entryFound = true;
+    report.laptop.entry.dprs = {DprSetting{"LTE", -1, 1, 2, 3, 0}, DprSetting{"GSM", -1, 4, 5, 6, 0}};
+    report.result.after = {SarRow{"LTE", -1, 1, 2, 3}};
+    ASSERT_TRUE(WriteJsonReport(report, path));
+
+    std::ifstream in(path);
+    const nlohmann::json json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["laptop"]["version"], "Model\xef\xbf\xbd\xef\xbf\xbdX");
+    EXPECT_TRUE(json.contains("replaced_bytes"));
+    EXPECT_EQ(json["entry"]["dprs"][0]["band"], -1);
+    EXPECT_TRUE(json["entry"]["dprs"][1]["band"].is_null());
+    EXPECT_EQ(json["modem"]["after"][0]["band"], -1);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -72,7 +72,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "s.xml:2: <logging> takes one of \"isall\" and \"isall-string\""},
         Malformed{"<dprconfig><a/><b/></dprconfig><timeline/>",
                   "s.xml:2: <dprconfig> holds one element or one CDATA section"},
-        Malformed{"<dprconfig file=\"missing.xml\"/><timeline/>", "s.xml:2: cannot read \"missing.xml\""},
+        Malformed{"<dprconfig file=\"missing.xml\"/><timeline/>",
+                  "s.xml:2: cannot read \"missing.xml\" (a file is needed)"},
+        Malformed{"<dprconfig file=\"/tmp\"/><timeline/>", "s.xml:2: cannot read \"/tmp\" (a file is needed)"},
+        Malformed{"<dprconfig file=\"\"/><timeline/>", "s.xml:2: empty \"file\" on <dprconfig>"},
+        Malformed{"<modem><sar mode=\"LTE\" band=\"1\" maxpower=\"1\" rowgrads=\"1\" columngrads=\"1\"/>\n"
+                  "<sar mode=\"LTE\" band=\"3\" maxpower=\"1\" rowgrads=\"1\" columngrads=\"1\"/>\n"
+                  "<sar mode=\"LTE\" band=\"1\" maxpower=\"2\" rowgrads=\"1\" columngrads=\"1\"/></modem><timeline/>",
+                  "s.xml:4: second <sar> for LTE band 1 in <modem>"},
         Malformed{"<dprconfig file=\"a.xml\"><a/></dprconfig><timeline/>",
                   "s.xml:2: <dprconfig> has both \"file\" and content"},
         Malformed{"<timeline/>\n<timeline/>", "s.xml:3: second <timeline> in <scenario>"},

@@ -107,7 +107,9 @@ void PrintReport(const Report& report, std::ostream& out)
     }
     out << "Service processes: " << r.processes.size() << "\n";
     for (size_t i = 0; i < r.processes.size(); ++i) {
-        out << "  process " << i + 1 << " (pid " << r.processes[i].pid << "), exit code " << r.processes[i].exitCode
+        out << "  process " << i + 1 << " (pid " << r.processes[i].pid << "), "
+            << (r.processes[i].serviceStarted ? "exit code " + std::to_string(r.processes[i].exitCode)
+                                              : std::string("the service was not started"))
             << "\n";
         for (const StatusRecord& s : r.status) {
             if (s.process == i) {
@@ -168,7 +170,9 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     if (laptop.entryFound) {
         std::vector<SarRow> rows;
         for (const DprSetting& dpr : laptop.entry.dprs) {
-            SarRow row{dpr.mode, dpr.band >= 0 ? std::optional<int32_t>(dpr.band) : std::nullopt, dpr.maxpower,
+            // As the modem's table: a band for banded modes only, -1 when the file has none.
+            const bool banded = dpr.mode == "LTE" || dpr.mode == "WCDMA";
+            SarRow row{dpr.mode, banded ? std::optional<int32_t>(dpr.band) : std::nullopt, dpr.maxpower,
                        dpr.rowgrads, dpr.columngrads};
             rows.push_back(row);
         }
@@ -207,8 +211,17 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     json["processes"] = processes;
     json["log_files"] = r.logFiles;
     json["log"] = r.logLines;
+    std::string text;
+    try {
+        text = json.dump(2);
+    } catch (const nlohmann::json::type_error&) {
+        // Texts of the laptop (SMBIOS strings, log lines, replies) need not be
+        // UTF-8: such bytes become U+FFFD, and the report says so.
+        json["replaced_bytes"] = "bytes that are not UTF-8 were replaced by U+FFFD";
+        text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
     std::ofstream file(path);
-    file << json.dump(2) << "\n";
+    file << text << "\n";
     return static_cast<bool>(file);
 }
 

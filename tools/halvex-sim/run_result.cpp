@@ -80,6 +80,12 @@ bool IsPinCommand(const std::string& command)
     return lower.rfind("at+vsar", 0) == 0 || lower.find("\"rf/sar/gpioctl\"") != std::string::npos;
 }
 
+size_t RunResult::Starts() const
+{
+    return static_cast<size_t>(std::count_if(processes.begin(), processes.end(),
+                                             [](const ServiceProcessRecord& p) { return p.serviceStarted; }));
+}
+
 bool RunResult::Passed() const
 {
     return Failures().empty();
@@ -101,7 +107,9 @@ void ReadRecords(const std::string& journalPath, RunResult& result)
     for (const JournalRecord& record : ReadJournal(journalPath)) {
         const size_t process = result.processes.empty() ? 0 : result.processes.size() - 1;
         if (record.kind == "process") {
-            result.processes.push_back({static_cast<int>(Number(record.Field(0))), 0});
+            result.processes.push_back({static_cast<int>(Number(record.Field(0))), 0, false});
+        } else if (record.kind == "service" && !result.processes.empty()) {
+            result.processes.back().serviceStarted = true;
         } else if (record.kind == "exit" && !result.processes.empty()) {
             result.processes.back().exitCode = std::stoi(record.Field(0));
         } else if (record.kind == "status") {
@@ -155,7 +163,7 @@ void CheckExpectations(const Scenario& scenario, RunResult& result)
         case K::Sets: checked = CheckCount("sets", e.count, CountIf(result.at, IsSarSet)); break;
         case K::Queries: checked = CheckCount("queries", e.count, CountIf(result.at, IsSarQuery)); break;
         case K::Pins: checked = CheckCount("pins", e.count, CountIf(result.at, IsPinCommand)); break;
-        case K::Starts: checked = CheckCount("starts", e.count, result.processes.size()); break;
+        case K::Starts: checked = CheckCount("starts", e.count, result.Starts()); break;
         case K::Restarts: checked = CheckCount("restarts", e.count, result.restarts.size()); break;
         case K::Dumps: checked = CheckCount("dumps", e.count, result.dumps.size()); break;
         case K::LogContains: checked = {"log contains \"" + e.text + "\"", LogHas(result, e.text), "no such line"}; break;

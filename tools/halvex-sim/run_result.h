@@ -22,6 +22,7 @@ struct StatusRecord {
 struct ServiceProcessRecord {
     int pid = 0;
     int exitCode = 0;
+    bool serviceStarted = false;  // the process ran the service (a timeline may play without it)
 };
 
 // A program the service started through the shell, and what it did on the laptop.
@@ -53,6 +54,7 @@ struct RunResult {
     std::vector<std::string> logLines;  // every line of every log file, in order
     std::vector<CheckedExpectation> expectations;
 
+    size_t Starts() const;  // processes that ran the service
     bool Passed() const;
     std::vector<std::string> Failures() const;
 };

@@ -22,6 +22,9 @@ struct SarRow {
     int32_t columngrads = 0;
 };
 
+// How a person names the row: "LTE band 3", "GSM".
+std::string RowKey(const SarRow& row);
+
 // SMBIOS type 1 strings and the type 4 processor version.
 struct Laptop {
     std::string manufacturer;

@@ -14,6 +14,7 @@
 #include "run_folder.h"
 #include "report.h"
 #include "run_result.h"
+#include "verdict.h"
 
 namespace {
 
@@ -132,17 +133,56 @@ TEST(JsonReport, StaysValidWithBytesThatAreNotUtf8AndShowsBandsOneWay)
     report.laptop.identity.version = "Model\xff\xfeX";
     report.laptop.entryFound = true;
     report.laptop.entry.dprs = {DprSetting{"LTE", -1, 1, 2, 3, 0}, DprSetting{"GSM", -1, 4, 5, 6, 0}};
+    report.before = {SarRow{"GSM", std::nullopt, 4, 5, 6}};
     report.result.after = {SarRow{"LTE", -1, 1, 2, 3}};
+    report.laptop.entry.method = "single band";
+    report.verdict = JudgeRun(report.laptop, report.before, report.result.after);
     ASSERT_TRUE(WriteJsonReport(report, path));
 
     std::ifstream in(path);
     const nlohmann::json json = nlohmann::json::parse(in);
     EXPECT_EQ(json["laptop"]["version"], "Model\xef\xbf\xbd\xef\xbf\xbdX");
     EXPECT_TRUE(json.contains("replaced_bytes"));
-    EXPECT_EQ(json["entry"]["dprs"][0]["band"], -1);
-    EXPECT_TRUE(json["entry"]["dprs"][1]["band"].is_null());
-    EXPECT_EQ(json["modem"]["after"][0]["band"], -1);
+    EXPECT_EQ(json["entry"]["applied"][0]["band"], -1);
+    EXPECT_TRUE(json["entry"]["applied"][1]["band"].is_null());
+    // Both tables list the same rows in the same order, unwritten ones with the factory values.
+    EXPECT_EQ(json["modem"]["before"][1]["mode"], "LTE");
+    EXPECT_EQ(json["modem"]["before"][1]["maxpower"], 24);
+    EXPECT_EQ(json["modem"]["after"][0]["mode"], "GSM");
+    EXPECT_EQ(json["modem"]["after"][1]["band"], -1);
     std::filesystem::remove_all(folder);
+}
+
+// The verdict from the entry's rows and the modem's table before and after.
+TEST(Verdict, TellsConfiguredFromAlreadyRightAndNamesTheMissingRow)
+{
+    LaptopAnalysis laptop;
+    laptop.entryFound = true;
+    laptop.entry.method = "single band";
+    laptop.entry.dprs = {DprSetting{"LTE", 1, 22, 6, 4, 11}, DprSetting{"LTE", 3, 21, 6, 4, 12},
+                         DprSetting{"LTE_WCDMA", -1, 23, 8, 4, 13}};
+    const std::vector<SarRow> rightBand1 = {SarRow{"LTE", 1, 22, 6, 4}};
+    const std::vector<SarRow> both = {SarRow{"LTE", 3, 21, 6, 4}, SarRow{"LTE", 1, 22, 6, 4}};
+
+    const Verdict configured = JudgeRun(laptop, rightBand1, both);
+    EXPECT_EQ(configured.name, "configured");
+    EXPECT_EQ(configured.wanted, 3u);
+    ASSERT_EQ(configured.applied.size(), 2u);
+    EXPECT_TRUE(configured.applied[0].alreadyRight);
+    EXPECT_FALSE(configured.applied[1].alreadyRight);
+    ASSERT_EQ(configured.skipped.size(), 1u);
+    EXPECT_EQ(configured.skipped[0].line, 13);
+
+    EXPECT_EQ(JudgeRun(laptop, both, both).name, "already-right");
+
+    const Verdict missing = JudgeRun(laptop, rightBand1, rightBand1);
+    EXPECT_EQ(missing.name, "not-configured");
+    EXPECT_EQ(missing.reason, "the modem's final table lacks LTE band 3 from line 12");
+
+    laptop.entry.method = "All Band";
+    EXPECT_EQ(JudgeRun(laptop, both, both).name, "not-configured");
+    laptop.entryFound = false;
+    EXPECT_EQ(JudgeRun(laptop, both, both).name, "not-configured");
 }
 
 }  // namespace

@@ -64,6 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "s.xml:2: missing attribute \"band\" on <sar>"},
         Malformed{"<expect><sar mode=\"lte\"/></expect><timeline/>",
                   "s.xml:2: unknown value \"lte\" for \"mode\" on <sar>"},
+        Malformed{"<expect><verdict is=\"done\"/></expect><timeline/>",
+                  "s.xml:2: unknown value \"done\" for \"is\" on <verdict>"},
         Malformed{"<expect><status states=\"2,,1\"/></expect><timeline/>",
                   "s.xml:2: bad number \"\" for \"states\" on <status>"},
         Malformed{"<laptop uuid=\"1234\"/><timeline/>",

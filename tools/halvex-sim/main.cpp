@@ -285,6 +285,7 @@ int Run(const Options& options)
 
     Report report;
     report.scenario = &scenario;
+    report.scenarioPath = options.scenarioPath;
     report.runFolder = plan.runFolder;
     if (scenario.modem) {
         report.before = scenario.modem->sar;
@@ -295,16 +296,19 @@ int Run(const Options& options)
     result.problems.insert(result.problems.end(), runProblems.begin(), runProblems.end());
     result.after = ReadModemTable(NvramPath(plan.runFolder));
     report.laptop = AnalyseLaptop(scenario, plan.smbiosTable);
+    report.verdict = JudgeRun(report.laptop, report.before, result.after);
+    result.verdict = report.verdict.name;
     ReadLogs(plan.runFolder, result);
     ReadCrashRecords(result);
     CheckExpectations(scenario, result);
+    report.exitStatus = result.Passed() ? kExitPassed : kExitFailed;
 
     PrintReport(report, std::cout);
     if (!options.jsonPath.empty() && !WriteJsonReport(report, options.jsonPath)) {
         std::cerr << "halvex-sim: cannot write " << options.jsonPath << "\n";
         return kExitUnusable;
     }
-    return result.Passed() ? kExitPassed : kExitFailed;
+    return report.exitStatus;
 }
 
 }  // namespace

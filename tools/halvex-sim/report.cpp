@@ -40,7 +40,8 @@ const char* StateName(uint32_t state)
     return state < 8 ? names[state] : "?";
 }
 
-void PrintTable(const Report& report, std::ostream& out)
+// The rows of the modem's table the run saw: those set before it, then those it wrote.
+std::vector<SarRow> TableKeys(const Report& report)
 {
     std::vector<SarRow> keys = report.before;
     for (const SarRow& row : report.result.after) {
@@ -48,16 +49,63 @@ void PrintTable(const Report& report, std::ostream& out)
             keys.push_back(row);
         }
     }
+    return keys;
+}
+
+// The row of the table for the key: written, or the factory values.
+SarRow RowIn(const std::vector<SarRow>& rows, const SarRow& key)
+{
+    const SarRow* row = Find(rows, key);
+    return row ? *row : FactoryRow(key);
+}
+
+void PrintTable(const Report& report, std::ostream& out)
+{
     const std::string factory = Values(FactoryRow(SarRow{}));
     out << "SAR table (rows not listed hold the factory values " << factory << "; * changed)\n";
-    for (const SarRow& key : keys) {
-        const SarRow* before = Find(report.before, key);
-        const SarRow* after = Find(report.result.after, key);
-        const std::string beforeText = before ? Values(*before) : factory;
-        const std::string afterText = after ? Values(*after) : factory;
+    for (const SarRow& key : TableKeys(report)) {
+        const std::string beforeText = Values(RowIn(report.before, key));
+        const std::string afterText = Values(RowIn(report.result.after, key));
         out << (beforeText != afterText ? "  * " : "    ") << RowKey(key) << ": " << beforeText << " -> "
             << afterText << "\n";
     }
+}
+
+std::string RowList(const std::vector<RowVerdict>& rows, bool (*pick)(const RowVerdict&))
+{
+    std::string text;
+    for (const RowVerdict& row : rows) {
+        if (pick(row)) {
+            text += (text.empty() ? "" : ", ") + RowKey(row.wanted) + " (line " + std::to_string(row.line) + ")";
+        }
+    }
+    return text.empty() ? "none" : text;
+}
+
+void PrintVerdict(const Verdict& v, std::ostream& out)
+{
+    out << "Verdict: " << v.name << " (" << v.reason << ")\n";
+    if (v.wanted == 0) {
+        return;
+    }
+    out << "  the entry wants " << v.wanted << " rows; its method applies " << v.applied.size() << " and skips "
+        << v.skipped.size() << "\n";
+    out << "  skipped: " << RowList(v.skipped, [](const RowVerdict&) { return true; }) << "\n";
+    out << "  rewritten: " << RowList(v.applied, [](const RowVerdict& r) { return !r.alreadyRight; }) << "\n";
+    out << "  already right: " << RowList(v.applied, [](const RowVerdict& r) { return r.alreadyRight; }) << "\n";
+    out << "  missing from the final table: " << RowList(v.applied, [](const RowVerdict& r) { return !r.held; })
+        << "\n";
+}
+
+std::string Summary(const Report& report)
+{
+    const RunResult& r = report.result;
+    const size_t failed = static_cast<size_t>(std::count_if(r.expectations.begin(), r.expectations.end(),
+                                                            [](const CheckedExpectation& e) { return !e.held; }));
+    return std::string(r.Passed() ? "PASSED" : "FAILED") + ": verdict " + report.verdict.name + "; " +
+           std::to_string(r.expectations.size() - failed) + " of " + std::to_string(r.expectations.size()) +
+           " expectations held; " + std::to_string(r.problems.size()) + " problems; " +
+           std::to_string(report.laptop.findings.size()) + " findings in DPRConfig.xml";
 }
 
 nlohmann::json RowJson(const SarRow& row)
@@ -78,6 +126,17 @@ nlohmann::json RowsJson(const std::vector<SarRow>& rows)
     return list;
 }
 
+nlohmann::json VerdictRowsJson(const std::vector<RowVerdict>& rows)
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const RowVerdict& row : rows) {
+        nlohmann::json item = RowJson(row.wanted);
+        item["line"] = row.line;
+        list.push_back(item);
+    }
+    return list;
+}
+
 }  // namespace
 
 void PrintReport(const Report& report, std::ostream& out)
@@ -93,13 +152,17 @@ void PrintReport(const Report& report, std::ostream& out)
     } else {
         out << "Laptop: no SMBIOS table\n";
     }
-    if (laptop.entryFound) {
-        out << "Configuration entry: project \"" << laptop.entry.projectName << "\", method \""
-            << laptop.entry.method << "\", " << laptop.entry.dprs.size() << " settings\n";
-    } else {
-        out << "Configuration entry: none (" << laptop.whyNone << ")\n";
+    out << "Configuration entry: " << (laptop.entryFound ? laptop.entryText : std::string("none")) << "\n";
+    out << "  why: " << laptop.why << "\n";
+    for (const std::string& miss : laptop.nearMisses) {
+        out << "  near miss: " << miss << "\n";
+    }
+    out << "DPRConfig.xml findings: " << laptop.findings.size() << "\n";
+    for (const halvex_check::Finding& f : laptop.findings) {
+        out << "  line " << f.line << " [" << f.kind << "] " << f.text << ": " << f.effect << "\n";
     }
     PrintTable(report, out);
+    PrintVerdict(report.verdict, out);
 
     out << "AT transcript (" << r.at.size() << " commands, " << r.reboots << " reboots)\n";
     for (const AtExchange& exchange : r.at) {
@@ -138,17 +201,20 @@ void PrintReport(const Report& report, std::ostream& out)
         out << "  " << r.logLines[i] << "\n";
     }
     out << "Expectations:\n";
+    if (report.scenario->expectations.empty()) {
+        out << "  warning: the scenario has no <expect>: only the verdict speaks for this run\n";
+    }
     for (const std::string& problem : r.problems) {
         out << "  [FAIL] " << problem << "\n";
     }
     for (const CheckedExpectation& e : r.expectations) {
-        out << (e.held ? "  [ ok ] " : "  [FAIL] ") << e.text;
+        out << (e.held ? "  [ ok ] " : "  [FAIL] ") << e.Text();
         if (!e.held) {
             out << " -- found " << e.actual;
         }
         out << "\n";
     }
-    out << (r.Passed() ? "PASSED" : "FAILED") << "\n";
+    out << Summary(report) << "\n";
 }
 
 bool WriteJsonReport(const Report& report, const std::string& path)
@@ -157,6 +223,9 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     const LaptopAnalysis& laptop = report.laptop;
     nlohmann::json json;
     json["scenario"] = report.scenario->name;
+    json["scenario_path"] = report.scenarioPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(report.scenarioPath);
+    json["run_folder"] = report.runFolder;
+    json["exit_status"] = report.exitStatus;
     json["passed"] = r.Passed();
     json["failures"] = r.Failures();
     if (laptop.hasSmbios) {
@@ -169,17 +238,44 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     }
     if (laptop.entryFound) {
         std::vector<SarRow> rows;
-        for (const DprSetting& dpr : laptop.entry.dprs) {
-            // As the modem's table: a band for banded modes only, -1 when the file has none.
-            const bool banded = dpr.mode == "LTE" || dpr.mode == "WCDMA";
-            SarRow row{dpr.mode, banded ? std::optional<int32_t>(dpr.band) : std::nullopt, dpr.maxpower,
-                       dpr.rowgrads, dpr.columngrads};
-            rows.push_back(row);
+        for (const RowVerdict& row : report.verdict.applied) {
+            rows.push_back(row.wanted);
         }
-        json["entry"] = {{"project", laptop.entry.projectName}, {"method", laptop.entry.method}, {"dprs", RowsJson(rows)}};
+        json["entry"] = {{"project", laptop.entry.projectName}, {"manufacturer", laptop.entry.manufacturer},
+                         {"method", laptop.entry.method},       {"processor_line", laptop.entry.processorLine},
+                         {"line", laptop.entry.line},           {"applied", RowsJson(rows)},
+                         {"skipped", VerdictRowsJson(report.verdict.skipped)}};
     } else {
         json["entry"] = nullptr;
     }
+    json["why"] = laptop.why;
+    json["why_none"] = laptop.entryFound ? nlohmann::json(nullptr) : nlohmann::json(laptop.why);
+    json["near_misses"] = laptop.nearMisses;
+    nlohmann::json findings = nlohmann::json::array();
+    for (const halvex_check::Finding& f : laptop.findings) {
+        findings.push_back({{"line", f.line}, {"kind", f.kind}, {"text", f.text}, {"effect", f.effect}});
+    }
+    json["findings"] = findings;
+    const Verdict& v = report.verdict;
+    nlohmann::json applied = nlohmann::json::array();
+    for (const RowVerdict& row : v.applied) {
+        nlohmann::json item = RowJson(row.wanted);
+        item["line"] = row.line;
+        item["already_right"] = row.alreadyRight;
+        item["held"] = row.held;
+        applied.push_back(item);
+    }
+    json["verdict"] = {{"name", v.name}, {"reason", v.reason}, {"wanted", v.wanted}, {"applied", applied},
+                       {"skipped", VerdictRowsJson(v.skipped)}};
+    nlohmann::json expectations = nlohmann::json::array();
+    for (const CheckedExpectation& e : r.expectations) {
+        expectations.push_back({{"line", e.line}, {"expected", e.expected}, {"found", e.actual}, {"held", e.held}});
+    }
+    json["expectations"] = expectations;
+    json["counts"] = {{"queries", std::count_if(r.at.begin(), r.at.end(), [](const AtExchange& x) { return IsSarQuery(x.tx); })},
+                      {"sets", std::count_if(r.at.begin(), r.at.end(), [](const AtExchange& x) { return IsSarSet(x.tx); })},
+                      {"pins", std::count_if(r.at.begin(), r.at.end(), [](const AtExchange& x) { return IsPinCommand(x.tx); })},
+                      {"starts", r.Starts()}};
     std::vector<std::string> pins;
     nlohmann::json at = nlohmann::json::array();
     for (const AtExchange& exchange : r.at) {
@@ -188,7 +284,14 @@ bool WriteJsonReport(const Report& report, const std::string& path)
             pins.push_back(exchange.tx.substr(0, exchange.tx.find('\r')));
         }
     }
-    json["modem"] = {{"before", RowsJson(report.before)}, {"after", RowsJson(r.after)}, {"reboots", r.reboots},
+    // Both tables over the same rows in the same order; a row never written holds the factory values.
+    std::vector<SarRow> before;
+    std::vector<SarRow> after;
+    for (const SarRow& key : TableKeys(report)) {
+        before.push_back(RowIn(report.before, key));
+        after.push_back(RowIn(r.after, key));
+    }
+    json["modem"] = {{"before", RowsJson(before)}, {"after", RowsJson(after)}, {"reboots", r.reboots},
                      {"pins", pins}};
     json["at"] = at;
     nlohmann::json status = nlohmann::json::array();
@@ -206,7 +309,8 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     json["dumps"] = r.dumps;
     nlohmann::json processes = nlohmann::json::array();
     for (const ServiceProcessRecord& process : r.processes) {
-        processes.push_back({{"pid", process.pid}, {"exit_code", process.exitCode}});
+        processes.push_back(
+            {{"pid", process.pid}, {"service_started", process.serviceStarted}, {"exit_code", process.exitCode}});
     }
     json["processes"] = processes;
     json["log_files"] = r.logFiles;

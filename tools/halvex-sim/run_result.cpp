@@ -45,7 +45,7 @@ std::string Join(const std::vector<uint32_t>& values)
 
 CheckedExpectation CheckCount(const std::string& what, uint32_t expected, size_t actual)
 {
-    return {what + " count " + std::to_string(expected), actual == expected, std::to_string(actual)};
+    return {0, what + " count " + std::to_string(expected), actual == expected, std::to_string(actual)};
 }
 
 bool LogHas(const RunResult& result, const std::string& text)
@@ -96,7 +96,7 @@ std::vector<std::string> RunResult::Failures() const
     std::vector<std::string> failures = problems;
     for (const auto& expectation : expectations) {
         if (!expectation.held) {
-            failures.push_back(expectation.text + " (found " + expectation.actual + ")");
+            failures.push_back(expectation.Text() + " (found " + expectation.actual + ")");
         }
     }
     return failures;
@@ -153,7 +153,7 @@ void CheckExpectations(const Scenario& scenario, RunResult& result)
                     actual = row;
                 }
             }
-            checked = {"sar " + RowText(e.sar),
+            checked = {0, "sar " + RowText(e.sar),
                        actual.maxpower == e.sar.maxpower && actual.rowgrads == e.sar.rowgrads &&
                            actual.columngrads == e.sar.columngrads,
                        RowText(actual)};
@@ -166,29 +166,30 @@ void CheckExpectations(const Scenario& scenario, RunResult& result)
         case K::Starts: checked = CheckCount("starts", e.count, result.Starts()); break;
         case K::Restarts: checked = CheckCount("restarts", e.count, result.restarts.size()); break;
         case K::Dumps: checked = CheckCount("dumps", e.count, result.dumps.size()); break;
-        case K::LogContains: checked = {"log contains \"" + e.text + "\"", LogHas(result, e.text), "no such line"}; break;
-        case K::LogLacks: checked = {"log lacks \"" + e.text + "\"", !LogHas(result, e.text), "such a line"}; break;
+        case K::LogContains: checked = {0, "log contains \"" + e.text + "\"", LogHas(result, e.text), "no such line"}; break;
+        case K::LogLacks: checked = {0, "log lacks \"" + e.text + "\"", !LogHas(result, e.text), "such a line"}; break;
         case K::Status: {
             std::vector<uint32_t> states;
             for (const StatusRecord& s : result.status) {
                 states.push_back(s.state);
             }
-            checked = {"status " + Join(e.states), states == e.states, Join(states)};
+            checked = {0, "status " + Join(e.states), states == e.states, Join(states)};
             break;
         }
         case K::Restart:
-            checked = {"restart contains \"" + e.text + "\"",
+            checked = {0, "restart contains \"" + e.text + "\"",
                        std::any_of(result.restarts.begin(), result.restarts.end(),
                                    [&](const RestartRecord& r) { return r.params.find(e.text) != std::string::npos; }),
                        "no such restart"};
             break;
         case K::Exit: {
             const int actual = result.processes.empty() ? 0 : result.processes.back().exitCode;
-            checked = {"exit code " + std::to_string(e.exitCode), actual == e.exitCode, std::to_string(actual)};
+            checked = {0, "exit code " + std::to_string(e.exitCode), actual == e.exitCode, std::to_string(actual)};
             break;
         }
+        case K::Verdict: checked = {0, "verdict " + e.text, result.verdict == e.text, result.verdict}; break;
         }
-        checked.text = "line " + std::to_string(e.line) + ": " + checked.text;
+        checked.line = e.line;
         result.expectations.push_back(checked);
     }
 }

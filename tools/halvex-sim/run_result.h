@@ -36,9 +36,11 @@ struct AtExchange {
 };
 
 struct CheckedExpectation {
-    std::string text;  // the expectation as a person reads it
+    int line = 0;
+    std::string expected;  // as a person reads it
     bool held = false;
-    std::string actual;  // what was found, when it did not hold
+    std::string actual;  // what was found
+    std::string Text() const { return "line " + std::to_string(line) + ": " + expected; }
 };
 
 struct RunResult {
@@ -53,6 +55,7 @@ struct RunResult {
     std::vector<std::string> logFiles;  // host paths
     std::vector<std::string> logLines;  // every line of every log file, in order
     std::vector<CheckedExpectation> expectations;
+    std::string verdict;  // "configured", "already-right" or "not-configured"
 
     size_t Starts() const;  // processes that ran the service
     bool Passed() const;

@@ -530,6 +530,15 @@ Expectation ReadExpectation(const XMLElement& xml)
         e.NoChildren();
         expectation.kind = K::Restart;
         expectation.text = e.Required("contains");
+    } else if (Is(xml, "verdict")) {
+        Element e(xml, {"is"});
+        e.NoChildren();
+        expectation.kind = K::Verdict;
+        expectation.text = e.Required("is");
+        if (expectation.text != "configured" && expectation.text != "already-right" &&
+            expectation.text != "not-configured") {
+            e.Fail("unknown value \"" + expectation.text + "\" for \"is\" on <verdict>");
+        }
     } else if (Is(xml, "exit")) {
         Element e(xml, {"code"});
         e.NoChildren();

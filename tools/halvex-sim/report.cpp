@@ -157,7 +157,8 @@ void PrintReport(const Report& report, std::ostream& out)
     for (const std::string& miss : laptop.nearMisses) {
         out << "  near miss: " << miss << "\n";
     }
-    out << "DPRConfig.xml findings: " << laptop.findings.size() << "\n";
+    // Lines are those of the file as the laptop holds it (an inline <dprconfig> is written out anew).
+    out << "DPRConfig.xml findings (lines of the laptop's file): " << laptop.findings.size() << "\n";
     for (const halvex_check::Finding& f : laptop.findings) {
         out << "  line " << f.line << " [" << f.kind << "] " << f.text << ": " << f.effect << "\n";
     }

@@ -192,6 +192,8 @@ cat >"$installed/DPRConfig.xml" <<EOF
   </project>
 </config>
 EOF
+source scripts/wine-check-checker.sh
+
 # First installed under its dispatch name: the restart request then finds no
 # "Varnick Halvex Service" to start, so what the service itself reported stays visible.
 in_session "sc create HalvexService binPath= \"$install_dir\\HalvexService.exe\" start= demand"

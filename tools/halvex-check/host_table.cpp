@@ -12,13 +12,13 @@
 
 namespace halvex_check {
 
-std::vector<uint8_t> HostSmbiosTable()
+std::optional<std::vector<uint8_t>> HostSmbiosTable()
 {
 #ifndef _WIN32
     // The Linux build's GetSystemFirmwareTable answers from the simulated
     // laptop: give it this machine's table first.
     if (!sim::Machine::Get().firmware().LoadHostTable()) {
-        return {};
+        return std::nullopt;
     }
 #endif
     return ReadSmbiosTable();

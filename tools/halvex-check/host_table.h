@@ -3,15 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace halvex_check {
 
-// Through GetSystemFirmwareTable, as the service reads it; on Linux from the
-// firmware tables under /sys (which needs read access, usually root). Empty
-// when there is none.
-std::vector<uint8_t> HostSmbiosTable();
+// Through GetSystemFirmwareTable, as the service reads it (empty when there is
+// none); on Linux from the firmware tables under /sys, none when they cannot
+// be read (that needs read access, usually root).
+std::optional<std::vector<uint8_t>> HostSmbiosTable();
 
 // The folder of the running program, with its separator at the end.
 std::string ProgramFolder();

@@ -95,8 +95,11 @@ int RunExplain(const Options& options)
             return Unusable("cannot read the SMBIOS table " + options.smbios);
         }
         table.assign(bytes.begin(), bytes.end());
+    } else if (const auto host = HostSmbiosTable()) {
+        table = *host;
     } else {
-        table = HostSmbiosTable();
+        return Unusable("cannot read this machine's SMBIOS table from /sys/firmware/dmi/tables/ "
+                        "(it needs read access, usually root)");
     }
     if (!options.saveTable.empty()) {
         std::ofstream out(options.saveTable, std::ios::binary);

@@ -135,16 +135,14 @@ TEST(JsonReport, StaysValidWithBytesThatAreNotUtf8AndShowsBandsOneWay)
     report.laptop.entry.dprs = {DprSetting{"LTE", -1, 1, 2, 3, 0}, DprSetting{"GSM", -1, 4, 5, 6, 0}};
     report.before = {SarRow{"GSM", std::nullopt, 4, 5, 6}};
     report.result.after = {SarRow{"LTE", -1, 1, 2, 3}};
-    report.laptop.entry.method = "single band";
-    report.verdict = JudgeRun(report.laptop, report.before, report.result.after);
     ASSERT_TRUE(WriteJsonReport(report, path));
 
     std::ifstream in(path);
     const nlohmann::json json = nlohmann::json::parse(in);
     EXPECT_EQ(json["laptop"]["version"], "Model\xef\xbf\xbd\xef\xbf\xbdX");
     EXPECT_TRUE(json.contains("replaced_bytes"));
-    EXPECT_EQ(json["entry"]["applied"][0]["band"], -1);
-    EXPECT_TRUE(json["entry"]["applied"][1]["band"].is_null());
+    EXPECT_EQ(json["entry"]["rows"][0]["band"], -1);
+    EXPECT_TRUE(json["entry"]["rows"][1]["band"].is_null());
     // Both tables list the same rows in the same order, unwritten ones with the factory values.
     EXPECT_EQ(json["modem"]["before"][1]["mode"], "LTE");
     EXPECT_EQ(json["modem"]["before"][1]["maxpower"], 24);

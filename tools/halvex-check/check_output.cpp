@@ -19,6 +19,15 @@ size_t AppliedRows(const ModuleConfig& entry)
     return applied;
 }
 
+nlohmann::json IdentityJson(const SmbiosInfo& id)
+{
+    return {{"manufacturer", id.manufacturer}, {"product", id.productName}, {"version", id.version},
+            {"family", id.family},             {"serial", id.serialNumber}, {"sku", id.skuNumber},
+            {"uuid", id.uuid},                 {"processor", id.processorVersion}};
+}
+
+}  // namespace
+
 nlohmann::json EntryJson(const ModuleConfig& entry)
 {
     nlohmann::json rows = nlohmann::json::array();
@@ -36,14 +45,10 @@ nlohmann::json EntryJson(const ModuleConfig& entry)
             {"method", entry.method}, {"rows", rows}};
 }
 
-nlohmann::json IdentityJson(const SmbiosInfo& id)
+nlohmann::json FindingJson(const Finding& f)
 {
-    return {{"manufacturer", id.manufacturer}, {"product", id.productName}, {"version", id.version},
-            {"family", id.family},             {"serial", id.serialNumber}, {"sku", id.skuNumber},
-            {"uuid", id.uuid},                 {"processor", id.processorVersion}};
+    return {{"line", f.line}, {"kind", f.kind}, {"text", f.text}, {"effect", f.effect}};
 }
-
-}  // namespace
 
 std::string DescribeEntry(const ModuleConfig& entry)
 {
@@ -84,7 +89,7 @@ nlohmann::json ConfigCheckJson(const std::string& path, const ConfigCheck& check
     }
     json["findings"] = nlohmann::json::array();
     for (const Finding& f : check.findings) {
-        json["findings"].push_back({{"line", f.line}, {"kind", f.kind}, {"text", f.text}, {"effect", f.effect}});
+        json["findings"].push_back(FindingJson(f));
     }
     return json;
 }

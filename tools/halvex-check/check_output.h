@@ -17,6 +17,9 @@ nlohmann::json ConfigCheckJson(const std::string& path, const ConfigCheck& check
 void PrintExplanation(const std::vector<ModuleConfig>& entries, const Explanation& e, std::ostream& out);
 nlohmann::json ExplanationJson(const std::vector<ModuleConfig>& entries, const Explanation& e);
 
+nlohmann::json EntryJson(const ModuleConfig& entry);
+nlohmann::json FindingJson(const Finding& finding);
+
 // One line: the entry, or "none", with why.
 std::string EntryLine(const std::vector<ModuleConfig>& entries, const Explanation& e);
 std::string DescribeEntry(const ModuleConfig& entry);

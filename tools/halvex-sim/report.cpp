@@ -4,6 +4,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "check_output.h"
 #include "step_names.h"
 
 namespace halvex_sim {
@@ -224,7 +225,8 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     const LaptopAnalysis& laptop = report.laptop;
     nlohmann::json json;
     json["scenario"] = report.scenario->name;
-    json["scenario_path"] = report.scenarioPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(report.scenarioPath);
+    json["scenario_path"] =
+        report.scenarioPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(report.scenarioPath);
     json["run_folder"] = report.runFolder;
     json["exit_status"] = report.exitStatus;
     json["passed"] = r.Passed();
@@ -237,24 +239,13 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     } else {
         json["laptop"] = nlohmann::json::object();
     }
-    if (laptop.entryFound) {
-        std::vector<SarRow> rows;
-        for (const RowVerdict& row : report.verdict.applied) {
-            rows.push_back(row.wanted);
-        }
-        json["entry"] = {{"project", laptop.entry.projectName}, {"manufacturer", laptop.entry.manufacturer},
-                         {"method", laptop.entry.method},       {"processor_line", laptop.entry.processorLine},
-                         {"line", laptop.entry.line},           {"applied", RowsJson(rows)},
-                         {"skipped", VerdictRowsJson(report.verdict.skipped)}};
-    } else {
-        json["entry"] = nullptr;
-    }
+    json["entry"] = laptop.entryFound ? halvex_check::EntryJson(laptop.entry) : nlohmann::json(nullptr);
     json["why"] = laptop.why;
     json["why_none"] = laptop.entryFound ? nlohmann::json(nullptr) : nlohmann::json(laptop.why);
     json["near_misses"] = laptop.nearMisses;
     nlohmann::json findings = nlohmann::json::array();
     for (const halvex_check::Finding& f : laptop.findings) {
-        findings.push_back({{"line", f.line}, {"kind", f.kind}, {"text", f.text}, {"effect", f.effect}});
+        findings.push_back(halvex_check::FindingJson(f));
     }
     json["findings"] = findings;
     const Verdict& v = report.verdict;
@@ -273,9 +264,9 @@ bool WriteJsonReport(const Report& report, const std::string& path)
         expectations.push_back({{"line", e.line}, {"expected", e.expected}, {"found", e.actual}, {"held", e.held}});
     }
     json["expectations"] = expectations;
-    json["counts"] = {{"queries", std::count_if(r.at.begin(), r.at.end(), [](const AtExchange& x) { return IsSarQuery(x.tx); })},
-                      {"sets", std::count_if(r.at.begin(), r.at.end(), [](const AtExchange& x) { return IsSarSet(x.tx); })},
-                      {"pins", std::count_if(r.at.begin(), r.at.end(), [](const AtExchange& x) { return IsPinCommand(x.tx); })},
+    json["counts"] = {{"queries", r.Commands(IsSarQuery)},
+                      {"sets", r.Commands(IsSarSet)},
+                      {"pins", r.Commands(IsPinCommand)},
                       {"starts", r.Starts()}};
     std::vector<std::string> pins;
     nlohmann::json at = nlohmann::json::array();

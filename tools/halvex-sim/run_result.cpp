@@ -22,12 +22,6 @@ uint32_t Number(const std::string& text)
     return static_cast<uint32_t>(std::stoul(text.empty() ? "0" : text));
 }
 
-size_t CountIf(const std::vector<AtExchange>& at, bool (*kind)(const std::string&))
-{
-    return static_cast<size_t>(
-        std::count_if(at.begin(), at.end(), [kind](const AtExchange& exchange) { return kind(exchange.tx); }));
-}
-
 std::string RowText(const SarRow& row)
 {
     return RowKey(row) + " = " + std::to_string(row.maxpower) + "," + std::to_string(row.rowgrads) + "," +
@@ -84,6 +78,12 @@ size_t RunResult::Starts() const
 {
     return static_cast<size_t>(std::count_if(processes.begin(), processes.end(),
                                              [](const ServiceProcessRecord& p) { return p.serviceStarted; }));
+}
+
+size_t RunResult::Commands(bool (*kind)(const std::string&)) const
+{
+    return static_cast<size_t>(
+        std::count_if(at.begin(), at.end(), [kind](const AtExchange& exchange) { return kind(exchange.tx); }));
 }
 
 bool RunResult::Passed() const
@@ -160,9 +160,9 @@ void CheckExpectations(const Scenario& scenario, RunResult& result)
             break;
         }
         case K::Reboots: checked = CheckCount("reboots", e.count, result.reboots); break;
-        case K::Sets: checked = CheckCount("sets", e.count, CountIf(result.at, IsSarSet)); break;
-        case K::Queries: checked = CheckCount("queries", e.count, CountIf(result.at, IsSarQuery)); break;
-        case K::Pins: checked = CheckCount("pins", e.count, CountIf(result.at, IsPinCommand)); break;
+        case K::Sets: checked = CheckCount("sets", e.count, result.Commands(IsSarSet)); break;
+        case K::Queries: checked = CheckCount("queries", e.count, result.Commands(IsSarQuery)); break;
+        case K::Pins: checked = CheckCount("pins", e.count, result.Commands(IsPinCommand)); break;
         case K::Starts: checked = CheckCount("starts", e.count, result.Starts()); break;
         case K::Restarts: checked = CheckCount("restarts", e.count, result.restarts.size()); break;
         case K::Dumps: checked = CheckCount("dumps", e.count, result.dumps.size()); break;

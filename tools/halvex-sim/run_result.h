@@ -58,6 +58,7 @@ struct RunResult {
     std::string verdict;  // "configured", "already-right" or "not-configured"
 
     size_t Starts() const;  // processes that ran the service
+    size_t Commands(bool (*kind)(const std::string&)) const;  // AT commands of a kind (IsSarQuery, ...)
     bool Passed() const;
     std::vector<std::string> Failures() const;
 };

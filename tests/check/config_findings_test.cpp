@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"values written as -1, beyond 32 bits or followed by text", R"(<config>
 <project name="ModelX"><processor><module method="single band">
 <dpr mode="LTE" maxpower="99999999999" rowgrads="-" columngrads="-2147483648"/>
-<dpr mode="GSM" maxpower="3dB" rowgrads="1"/>
+<dpr mode="GSM" maxpower="3dB" rowgrads="1"/><dpr mode="LTE" band="2" maxpower="1" rowgrads="1" columngrads="1"/>
 </module></processor></project></config>)",
              {"3:written-as-minus-1", "3:out-of-range", "3:written-as-minus-1", "4:number-text",
               "4:written-as-minus-1"}},

@@ -76,6 +76,11 @@ struct NumberReading {
     int32_t value = -1;
 };
 
+struct NumberAttribute {
+    NumberReading reading;
+    std::string text;
+};
+
 NumberReading ReadNumberText(const std::string& text)
 {
     NumberReading reading;
@@ -156,32 +161,29 @@ public:
             CheckProjectName(element.Attribute("name"), line, m_findings);
         }
         if (level == ConfigLevel::Dpr) {
+            // The reader makes one setting per dpr element, in this order.
+            std::map<std::string, NumberAttribute>& numbers = m_dprNumbers.emplace_back();
             for (const char* number : {"band", "maxpower", "rowgrads", "columngrads"}) {
                 if (const char* text = element.Attribute(number)) {
-                    m_numbers[line][number] = ReadNumberText(text);
-                    m_numberTexts[line][number] = text;
+                    numbers[number] = {ReadNumberText(text), text};
                 }
             }
         }
     }
 
     bool WasRead(const XMLElement& element) const { return m_read.count(&element) != 0; }
-    // Null when the attribute is absent.
-    const NumberReading* Number(int line, const std::string& name, std::string* text) const
+    // A number attribute of the list's dpr-th setting; null when it is absent.
+    const NumberAttribute* Number(size_t dpr, const std::string& name) const
     {
-        auto row = m_numbers.find(line);
-        if (row == m_numbers.end() || row->second.count(name) == 0) {
-            return nullptr;
-        }
-        *text = m_numberTexts.at(line).at(name);
-        return &row->second.at(name);
+        const auto& numbers = m_dprNumbers.at(dpr);
+        const auto it = numbers.find(name);
+        return it == numbers.end() ? nullptr : &it->second;
     }
 
 private:
     std::vector<Finding>& m_findings;
     std::set<const XMLElement*> m_read;
-    std::map<int, std::map<std::string, NumberReading>> m_numbers;
-    std::map<int, std::map<std::string, std::string>> m_numberTexts;
+    std::vector<std::map<std::string, NumberAttribute>> m_dprNumbers;
 };
 
 // Elements the reader never took (before the first of a level's name, below a
@@ -204,15 +206,16 @@ std::string EntryName(const ModuleConfig& entry)
     return "project " + Quoted(entry.projectName) + ", processor line " + std::to_string(entry.processorLine);
 }
 
-void CheckNumbers(const DprSetting& row, const FindingListener& listener, std::vector<Finding>& findings)
+void CheckNumbers(const DprSetting& row, size_t dpr, const FindingListener& listener, std::vector<Finding>& findings)
 {
     std::vector<const char*> names = {"maxpower", "rowgrads", "columngrads"};
     if (IsBandedMode(row.mode)) {
         names.insert(names.begin(), "band");
     }
     for (const char* name : names) {
-        std::string text;
-        const NumberReading* reading = listener.Number(row.line, name, &text);
+        const NumberAttribute* attribute = listener.Number(dpr, name);
+        const NumberReading* reading = attribute ? &attribute->reading : nullptr;
+        const std::string text = attribute ? attribute->text : "";
         if (!reading || !reading->converted) {
             findings.push_back({row.line, "written-as-minus-1",
                                 reading ? Quoted(name) + " is " + Quoted(text) + ", not a number"
@@ -229,11 +232,14 @@ void CheckNumbers(const DprSetting& row, const FindingListener& listener, std::v
     }
 }
 
-void CheckRows(const ModuleConfig& entry, const FindingListener& listener, std::vector<Finding>& findings)
+// `firstDpr`: the index of the entry's first setting in the whole list.
+void CheckRows(const ModuleConfig& entry, size_t firstDpr, const FindingListener& listener,
+               std::vector<Finding>& findings)
 {
     const DprMethod method = MethodOf(entry.method);
     std::map<std::pair<std::string, int32_t>, const DprSetting*> seen;
-    for (const DprSetting& row : entry.dprs) {
+    for (size_t i = 0; i < entry.dprs.size(); ++i) {
+        const DprSetting& row = entry.dprs[i];
         if (!IsKnownMode(row.mode)) {
             findings.push_back({row.line, "unknown-mode", "mode " + Quoted(row.mode) + " is not LTE, WCDMA, GSM or LTE_WCDMA",
                                 "the service never sends this row"});
@@ -249,7 +255,7 @@ void CheckRows(const ModuleConfig& entry, const FindingListener& listener, std::
                                                                   : "LTE, WCDMA and GSM rows")});
             continue;
         }
-        CheckNumbers(row, listener, findings);
+        CheckNumbers(row, firstDpr + i, listener, findings);
         const auto key = std::make_pair(row.mode, IsBandedMode(row.mode) ? row.band : 0);
         const auto earlier = seen.find(key);
         if (earlier == seen.end()) {
@@ -268,8 +274,8 @@ void CheckRows(const ModuleConfig& entry, const FindingListener& listener, std::
     }
 }
 
-void CheckEntry(const std::vector<ModuleConfig>& entries, size_t index, const FindingListener& listener,
-                std::vector<Finding>& findings)
+void CheckEntry(const std::vector<ModuleConfig>& entries, size_t index, size_t firstDpr,
+                const FindingListener& listener, std::vector<Finding>& findings)
 {
     const ModuleConfig& entry = entries[index];
     if (MethodOf(entry.method) == DprMethod::Unknown) {
@@ -278,7 +284,7 @@ void CheckEntry(const std::vector<ModuleConfig>& entries, size_t index, const Fi
                                                  : "method " + Quoted(entry.method) + " is not \"all band\" or \"single band\"",
                             "\"Error config method\" in the log: nothing is written"});
     }
-    CheckRows(entry, listener, findings);
+    CheckRows(entry, firstDpr, listener, findings);
 
     // An earlier entry of the same project that fits every processor this one fits.
     for (size_t i = 0; i < index; ++i) {
@@ -332,12 +338,14 @@ ConfigCheck CheckConfigText(const std::string& bytes)
     if (XMLHelper::ReadDocument(document, check.entries, listener)) {
         FindUnreadElements(*document.RootElement(), listener, check.findings);
     }
-    std::set<int> processors;
+    std::set<std::pair<int, std::string>> processors;  // a processor's entries share line and manufacturer
+    size_t firstDpr = 0;
     for (size_t i = 0; i < check.entries.size(); ++i) {
-        if (processors.insert(check.entries[i].processorLine).second) {
+        if (processors.insert({check.entries[i].processorLine, check.entries[i].manufacturer}).second) {
             CheckProcessor(check.entries[i], check.findings);
         }
-        CheckEntry(check.entries, i, listener, check.findings);
+        CheckEntry(check.entries, i, firstDpr, listener, check.findings);
+        firstDpr += check.entries[i].dprs.size();
     }
     std::stable_sort(check.findings.begin(), check.findings.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });

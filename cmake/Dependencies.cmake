@@ -1,6 +1,6 @@
 # Third-party parts. Linux: Debian's packages. Windows (cross build): the same
-# Debian headers of spdlog and fmt used header-only, and tinyxml2 compiled from
-# Debian's source package fetched into the build tree.
+# Debian headers of spdlog, fmt and nlohmann-json used header-only, and
+# tinyxml2 compiled from Debian's source package fetched into the build tree.
 
 find_package(Threads REQUIRED)
 
@@ -9,7 +9,7 @@ if(WIN32)
   # cross compiler: the rest of /usr/include belongs to the host's C library.
   set(_third ${CMAKE_BINARY_DIR}/thirdparty/include)
   file(MAKE_DIRECTORY ${_third})
-  foreach(_dir spdlog fmt)
+  foreach(_dir spdlog fmt nlohmann)
     if(NOT EXISTS /usr/include/${_dir})
       message(FATAL_ERROR "/usr/include/${_dir} is missing: run scripts/install-deps.sh")
     endif()
@@ -20,6 +20,9 @@ if(WIN32)
   add_library(halvex_spdlog INTERFACE)
   target_include_directories(halvex_spdlog SYSTEM INTERFACE ${_third})
   target_compile_definitions(halvex_spdlog INTERFACE FMT_HEADER_ONLY)
+  add_library(halvex_json INTERFACE)
+  target_include_directories(halvex_json SYSTEM INTERFACE ${_third})
+  add_library(nlohmann_json::nlohmann_json ALIAS halvex_json)
 
   set(HALVEX_TINYXML2_DIR ${CMAKE_BINARY_DIR}/thirdparty/tinyxml2)
   if(NOT EXISTS ${HALVEX_TINYXML2_DIR}/tinyxml2.cpp)
@@ -41,6 +44,7 @@ else()
   add_library(halvex_spdlog INTERFACE)
   target_link_libraries(halvex_spdlog INTERFACE spdlog::spdlog_header_only)
   find_package(tinyxml2 REQUIRED)
+  find_package(nlohmann_json REQUIRED)
   if(HALVEX_BUILD_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)

@@ -10,7 +10,7 @@ packages=(
   cmake make g++ git
   libspdlog-dev libfmt-dev libtinyxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev  # halvex-sim's command line and JSON report
+  libcli11-dev nlohmann-json3-dev  # halvex-sim's command line; JSON reports of halvex-sim and halvex-check
   g++-mingw-w64-x86-64-posix  # the Windows cross build
   dpkg-dev                    # unpacks tinyxml2's source package for that build
 )

@@ -2,9 +2,11 @@
 # Runs the Windows build's HalvexService.exe as a real service under Wine, in a
 # fresh Wine prefix of its own, and checks what it does: the console start,
 # the start by the service control manager, the log, the failed start (Wine
-# has no Mobile Broadband API) with its restart, and the "IsAll" switch; then,
-# with the simulated modem served through Wine's own COM runtime, the whole
-# bring-up, the controls, the stop and the restarts, compared with halvex-sim.
+# has no Mobile Broadband API) with its restart, and the "IsAll" switch;
+# halvex-check.exe on the installed file and Wine's SMBIOS table against the
+# Linux build's answers; then, with the simulated modem served through Wine's
+# own COM runtime, the whole bring-up, the controls, the stop and the
+# restarts, compared with halvex-sim.
 # Prints each check as it goes; exits non-zero on the first failure, with the
 # lines that show it.
 #
@@ -62,6 +64,8 @@ cat >"$installed/DPRConfig.xml" <<EOF
   </project>
 </config>
 EOF
+source scripts/wine-check-checker.sh
+
 # First installed under its dispatch name: the restart request then finds no
 # "Varnick Halvex Service" to start, so what the service itself reported stays visible.
 in_session "sc create HalvexService binPath= \"$install_dir\\HalvexService.exe\" start= demand"

@@ -13,6 +13,7 @@ struct DprSetting {
     int32_t maxpower = -1;
     int32_t rowgrads = -1;
     int32_t columngrads = -1;
+    int line = 0;  // of the dpr element in the file
 };
 
 // One module element with what it inherits from its project and processor.
@@ -21,6 +22,8 @@ struct ModuleConfig {
     std::string method;
     std::string manufacturer;
     std::vector<DprSetting> dprs;
+    int processorLine = 0;  // of the processor element in the file
+    int line = 0;           // of the module element
 };
 
 // The process-wide list, filled once at start by XMLHelper::ParseXMLContent and

@@ -50,6 +50,13 @@ std::string AttributeOrEmpty(const tinyxml2::XMLElement* element, const char* na
     return text ? std::string(text) : std::string();
 }
 
+// The service's reading: every gap is one error line of the log.
+class LoggingListener : public ConfigReadListener {
+public:
+    void OnElement(ConfigLevel, const tinyxml2::XMLElement&) override {}
+    void OnGap(int, const char* message) override { LogHelper::Log(LOG_LEVEL_ERROR, kFunction, "%s", message); }
+};
+
 }  // namespace
 
 void XMLHelper::ReadNumber(const char* text, int32_t& value)
@@ -85,6 +92,86 @@ void XMLHelper::ReadNumber(const char* text, int32_t& value)
     value = static_cast<int32_t>(result);
 }
 
+bool XMLHelper::ReadDocument(const tinyxml2::XMLDocument& document, std::vector<ModuleConfig>& list,
+                             ConfigReadListener& listener)
+{
+    // A document without any element has no root: treated like a root without
+    // a project.
+    const tinyxml2::XMLElement* root = document.FirstChildElement();
+    const tinyxml2::XMLElement* firstProject = root ? root->FirstChildElement("project") : nullptr;
+    if (!firstProject) {
+        listener.OnGap(root ? root->GetLineNum() : 1, "can not find project node");
+        return false;
+    }
+
+    // Only the first element of each level must carry the level's name; every
+    // later sibling is taken as an element of the same level.
+    for (const tinyxml2::XMLElement* project = firstProject; project; project = project->NextSiblingElement()) {
+        listener.OnElement(ConfigLevel::Project, *project);
+        const char* projectName = project->Attribute("name");
+        if (!projectName) {
+            listener.OnGap(project->GetLineNum(), "can not find name attr");
+            continue;
+        }
+        std::string method;
+        std::string manufacturer;
+
+        const tinyxml2::XMLElement* firstProcessor = project->FirstChildElement("processor");
+        if (!firstProcessor) {
+            listener.OnGap(project->GetLineNum(), "can not find processor child element");
+            continue;
+        }
+        for (const tinyxml2::XMLElement* processor = firstProcessor; processor;
+             processor = processor->NextSiblingElement()) {
+            listener.OnElement(ConfigLevel::Processor, *processor);
+            manufacturer = AttributeOrEmpty(processor, "manufacturer");
+
+            const tinyxml2::XMLElement* firstModule = processor->FirstChildElement("module");
+            if (!firstModule) {
+                // The project's remaining processors are not read.
+                listener.OnGap(processor->GetLineNum(), "can not find module child element");
+                break;
+            }
+            for (const tinyxml2::XMLElement* module = firstModule; module; module = module->NextSiblingElement()) {
+                listener.OnElement(ConfigLevel::Module, *module);
+                std::vector<DprSetting> dprs;
+                if (const char* moduleMethod = module->Attribute("method")) {
+                    method = moduleMethod;  // carried over to later modules of the project
+                }
+
+                const tinyxml2::XMLElement* firstDpr = module->FirstChildElement("dpr");
+                if (!firstDpr) {
+                    // The processor's remaining modules are not read.
+                    listener.OnGap(module->GetLineNum(), "can not find dpr child element");
+                    break;
+                }
+                for (const tinyxml2::XMLElement* dpr = firstDpr; dpr; dpr = dpr->NextSiblingElement()) {
+                    listener.OnElement(ConfigLevel::Dpr, *dpr);
+                    DprSetting setting;
+                    setting.line = dpr->GetLineNum();
+                    setting.mode = AttributeOrEmpty(dpr, "mode");
+                    ReadNumberAttribute(dpr, "band", setting.band);
+                    ReadNumberAttribute(dpr, "maxpower", setting.maxpower);
+                    ReadNumberAttribute(dpr, "rowgrads", setting.rowgrads);
+                    ReadNumberAttribute(dpr, "columngrads", setting.columngrads);
+                    dprs.push_back(std::move(setting));
+                }
+
+                ModuleConfig entry;
+                entry.projectName = projectName;
+                entry.method = method;
+                entry.manufacturer = manufacturer;
+                entry.dprs = std::move(dprs);
+                entry.processorLine = processor->GetLineNum();
+                entry.line = module->GetLineNum();
+                list.push_back(std::move(entry));
+            }
+        }
+    }
+
+    return true;
+}
+
 bool XMLHelper::ParseXMLContent()
 {
     std::vector<ModuleConfig>& list = ProjectConfigList();
@@ -104,73 +191,10 @@ bool XMLHelper::ParseXMLContent()
         return false;
     }
 
-    // A document without any element has no root: treated like a root without
-    // a project.
-    const tinyxml2::XMLElement* root = document.FirstChildElement();
-    const tinyxml2::XMLElement* firstProject = root ? root->FirstChildElement("project") : nullptr;
-    if (!firstProject) {
-        LogHelper::Log(LOG_LEVEL_ERROR, kFunction, "can not find project node");
+    LoggingListener listener;
+    if (!ReadDocument(document, list, listener)) {
         return false;
     }
-
-    // Only the first element of each level must carry the level's name; every
-    // later sibling is taken as an element of the same level.
-    for (const tinyxml2::XMLElement* project = firstProject; project; project = project->NextSiblingElement()) {
-        const char* projectName = project->Attribute("name");
-        if (!projectName) {
-            LogHelper::Log(LOG_LEVEL_ERROR, kFunction, "can not find name attr");
-            continue;
-        }
-        std::string method;
-        std::string manufacturer;
-
-        const tinyxml2::XMLElement* firstProcessor = project->FirstChildElement("processor");
-        if (!firstProcessor) {
-            LogHelper::Log(LOG_LEVEL_ERROR, kFunction, "can not find processor child element");
-            continue;
-        }
-        for (const tinyxml2::XMLElement* processor = firstProcessor; processor;
-             processor = processor->NextSiblingElement()) {
-            manufacturer = AttributeOrEmpty(processor, "manufacturer");
-
-            const tinyxml2::XMLElement* firstModule = processor->FirstChildElement("module");
-            if (!firstModule) {
-                // The project's remaining processors are not read.
-                LogHelper::Log(LOG_LEVEL_ERROR, kFunction, "can not find module child element");
-                break;
-            }
-            for (const tinyxml2::XMLElement* module = firstModule; module; module = module->NextSiblingElement()) {
-                std::vector<DprSetting> dprs;
-                if (const char* moduleMethod = module->Attribute("method")) {
-                    method = moduleMethod;  // carried over to later modules of the project
-                }
-
-                const tinyxml2::XMLElement* firstDpr = module->FirstChildElement("dpr");
-                if (!firstDpr) {
-                    // The processor's remaining modules are not read.
-                    LogHelper::Log(LOG_LEVEL_ERROR, kFunction, "can not find dpr child element");
-                    break;
-                }
-                for (const tinyxml2::XMLElement* dpr = firstDpr; dpr; dpr = dpr->NextSiblingElement()) {
-                    DprSetting setting;
-                    setting.mode = AttributeOrEmpty(dpr, "mode");
-                    ReadNumberAttribute(dpr, "band", setting.band);
-                    ReadNumberAttribute(dpr, "maxpower", setting.maxpower);
-                    ReadNumberAttribute(dpr, "rowgrads", setting.rowgrads);
-                    ReadNumberAttribute(dpr, "columngrads", setting.columngrads);
-                    dprs.push_back(std::move(setting));
-                }
-
-                ModuleConfig entry;
-                entry.projectName = projectName;
-                entry.method = method;
-                entry.manufacturer = manufacturer;
-                entry.dprs = std::move(dprs);
-                list.push_back(std::move(entry));
-            }
-        }
-    }
-
     LogHelper::Log(LOG_LEVEL_INFO, kFunction, "xml size = %d", static_cast<int>(list.size()));
     return true;
 }

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "config/config_model.h"
+#include "config/dpr_method.h"
 #include "core/state/halvex_service.h"
 #include "logging/log_helper.h"
 #include "mbn/varnick_mbim_manager.h"
@@ -37,29 +38,20 @@ std::string LoggedReply(const char* function)
     return reply;
 }
 
-// "all band" takes up the combined LTE/WCDMA table and GSM, "single band" the
-// per-band LTE and WCDMA tables and GSM.
-bool ModeTakenUp(bool allBand, const std::string& mode)
-{
-    if (mode == "GSM") {
-        return true;
-    }
-    return allBand ? mode == "LTE_WCDMA" : (mode == "LTE" || mode == "WCDMA");
-}
-
 }  // namespace
 
 bool CHalvexService::tryQueryAndConfigDpr(const ModuleConfig& config)
 {
-    const bool allBand = config.method == "all band";
-    if (!allBand && config.method != "single band") {
+    const DprMethod method = MethodOf(config.method);
+    const bool allBand = method == DprMethod::AllBand;
+    if (method == DprMethod::Unknown) {
         LogHelper::Log(LOG_LEVEL_ERROR, kCheck, "Error config method");
         return false;
     }
     CVarnickMbimManager* manager = CVarnickMbimManager::GetInstance();
     bool rewritten = false;
     for (const DprSetting& setting : config.dprs) {
-        if (!ModeTakenUp(allBand, setting.mode)) {
+        if (!ModeTakenUp(method, setting.mode)) {
             continue;
         }
         if (allBand) {

@@ -137,16 +137,22 @@ SmbiosInfo ParseSmbiosTable(const uint8_t* table, size_t size)
     return info;
 }
 
-SmbiosInfo SmbiosReader()
+std::vector<uint8_t> ReadSmbiosTable()
 {
     UINT size = GetSystemFirmwareTable(kProviderRsmb, 0, nullptr, 0);
     if (size == 0) {
-        return SmbiosInfo();
+        return {};
     }
     std::vector<uint8_t> buffer(size);
     UINT read = GetSystemFirmwareTable(kProviderRsmb, 0, buffer.data(), size);
     if (read != size) {
-        return SmbiosInfo();
+        return {};
     }
-    return ParseSmbiosTable(buffer.data(), buffer.size());
+    return buffer;
+}
+
+SmbiosInfo SmbiosReader()
+{
+    const std::vector<uint8_t> table = ReadSmbiosTable();
+    return table.empty() ? SmbiosInfo() : ParseSmbiosTable(table.data(), table.size());
 }

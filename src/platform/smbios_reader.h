@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Texts of the SMBIOS table; empty when not found.
 struct SmbiosInfo {
@@ -20,6 +21,10 @@ struct SmbiosInfo {
 // Reads the raw table through GetSystemFirmwareTable ('RSMB', table 0) and
 // returns what it finds; every field empty when there is no table.
 SmbiosInfo SmbiosReader();
+
+// The raw table as GetSystemFirmwareTable hands it over; empty when there is
+// none or the second read does not give the size the first one announced.
+std::vector<uint8_t> ReadSmbiosTable();
 
 // The same reading over a raw table held in memory (header and structures).
 // Never reads outside [table, table + size), whatever the bytes say.

@@ -27,38 +27,67 @@ bool EqualsNoCase(const std::string& a, const std::string& b)
 
 }  // namespace
 
+bool FamilyStandsForVersion(const SmbiosInfo& smbios)
+{
+    return smbios.version.size() < 3;
+}
+
+std::string SystemVersionOf(const SmbiosInfo& smbios)
+{
+    return FamilyStandsForVersion(smbios) ? smbios.family : smbios.version;
+}
+
+bool ProjectFits(const ModuleConfig& entry, const std::string& systemVersion)
+{
+    return EqualsNoCase(entry.projectName, systemVersion);
+}
+
+bool VendorBound(const ModuleConfig& entry)
+{
+    return EqualsNoCase(entry.manufacturer, "Intel") || EqualsNoCase(entry.manufacturer, "AMD");
+}
+
+bool ProcessorFits(const ModuleConfig& entry, const std::string& processorVersion)
+{
+    return !VendorBound(entry) || processorVersion.find(entry.manufacturer) != std::string::npos;
+}
+
 bool EntryFits(const ModuleConfig& entry, const std::string& systemVersion, const std::string& processorVersion)
 {
-    if (!EqualsNoCase(entry.projectName, systemVersion)) {
-        return false;
+    return ProjectFits(entry, systemVersion) && ProcessorFits(entry, processorVersion);
+}
+
+int FirstFittingEntry(const std::vector<ModuleConfig>& list, const std::string& systemVersion,
+                      const std::string& processorVersion)
+{
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (EntryFits(list[i], systemVersion, processorVersion)) {
+            return static_cast<int>(i);
+        }
     }
-    bool vendorBound = EqualsNoCase(entry.manufacturer, "Intel") || EqualsNoCase(entry.manufacturer, "AMD");
-    return !vendorBound || processorVersion.find(entry.manufacturer) != std::string::npos;
+    return -1;
 }
 
 bool MatchPlatform(const std::vector<ModuleConfig>& list, const std::string& systemVersion,
                    const std::string& processorVersion, ModuleConfig& config)
 {
-    for (const ModuleConfig& entry : list) {
-        if (EntryFits(entry, systemVersion, processorVersion)) {
-            config.dprs.clear();
-            config.projectName = entry.projectName;
-            config.method = entry.method;
-            config.dprs = entry.dprs;
-            return true;
-        }
+    const int index = FirstFittingEntry(list, systemVersion, processorVersion);
+    if (index < 0) {
+        return false;
     }
-    return false;
+    const ModuleConfig& entry = list[static_cast<size_t>(index)];
+    config.dprs.clear();
+    config.projectName = entry.projectName;
+    config.method = entry.method;
+    config.dprs = entry.dprs;
+    return true;
 }
 
 bool VerifyPlatform(ModuleConfig& config)
 {
     LogScope scope("VerifyPlatform");
     SmbiosInfo smbios = SmbiosReader();
-    std::string systemVersion = smbios.version;
-    if (systemVersion.size() < 3) {
-        systemVersion = smbios.family;
-    }
+    const std::string systemVersion = SystemVersionOf(smbios);
     LogHelper::Log(LOG_LEVEL_INFO, "CHalvexService::VerifyPlatform", "SMBIOS system version = %s",
                    systemVersion.c_str());
     LogHelper::Log(LOG_LEVEL_INFO, "CHalvexService::VerifyPlatform", "SMBIOS processor version = %s",

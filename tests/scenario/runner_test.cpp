@@ -5,12 +5,16 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <unistd.h>
 
 #include "journal.h"
 #include "run_folder.h"
+#include "report.h"
 #include "run_result.h"
+#include "verdict.h"
 
 namespace {
 
@@ -111,6 +115,72 @@ TEST(Expectations, ARowNeverWrittenHoldsTheFactoryValuesAndBandsAreToldApart)
     EXPECT_FALSE(result.expectations[2].held);
     EXPECT_EQ(result.expectations[2].actual, "LTE band 1 = 24,0,0");
     EXPECT_FALSE(result.Passed());
+}
+
+// Laptop texts need not be UTF-8 (a real firmware's SMBIOS strings); the JSON
+// stays valid and says what it replaced. A missing band reads the same in the
+// entry as in the modem's table: -1 for LTE and WCDMA, null for the others.
+TEST(JsonReport, StaysValidWithBytesThatAreNotUtf8AndShowsBandsOneWay)
+{
+    char folder[] = "/tmp/halvex-json-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/report.json";
+    Scenario scenario;
+    scenario.name = "t";
+    Report report;
+    report.scenario = &scenario;
+    report.laptop.hasSmbios = true;
+    report.laptop.identity.version = "Model\xff\xfeX";
+    report.laptop.entryFound = true;
+    report.laptop.entry.dprs = {DprSetting{"LTE", -1, 1, 2, 3, 0}, DprSetting{"GSM", -1, 4, 5, 6, 0}};
+    report.before = {SarRow{"GSM", std::nullopt, 4, 5, 6}};
+    report.result.after = {SarRow{"LTE", -1, 1, 2, 3}};
+    ASSERT_TRUE(WriteJsonReport(report, path));
+
+    std::ifstream in(path);
+    const nlohmann::json json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["laptop"]["version"], "Model\xef\xbf\xbd\xef\xbf\xbdX");
+    EXPECT_TRUE(json.contains("replaced_bytes"));
+    EXPECT_EQ(json["entry"]["rows"][0]["band"], -1);
+    EXPECT_TRUE(json["entry"]["rows"][1]["band"].is_null());
+    // Both tables list the same rows in the same order, unwritten ones with the factory values.
+    EXPECT_EQ(json["modem"]["before"][1]["mode"], "LTE");
+    EXPECT_EQ(json["modem"]["before"][1]["maxpower"], 24);
+    EXPECT_EQ(json["modem"]["after"][0]["mode"], "GSM");
+    EXPECT_EQ(json["modem"]["after"][1]["band"], -1);
+    std::filesystem::remove_all(folder);
+}
+
+// The verdict from the entry's rows and the modem's table before and after.
+TEST(Verdict, TellsConfiguredFromAlreadyRightAndNamesTheMissingRow)
+{
+    LaptopAnalysis laptop;
+    laptop.entryFound = true;
+    laptop.entry.method = "single band";
+    laptop.entry.dprs = {DprSetting{"LTE", 1, 22, 6, 4, 11}, DprSetting{"LTE", 3, 21, 6, 4, 12},
+                         DprSetting{"LTE_WCDMA", -1, 23, 8, 4, 13}};
+    const std::vector<SarRow> rightBand1 = {SarRow{"LTE", 1, 22, 6, 4}};
+    const std::vector<SarRow> both = {SarRow{"LTE", 3, 21, 6, 4}, SarRow{"LTE", 1, 22, 6, 4}};
+
+    const Verdict configured = JudgeRun(laptop, rightBand1, both);
+    EXPECT_EQ(configured.name, "configured");
+    EXPECT_EQ(configured.wanted, 3u);
+    ASSERT_EQ(configured.applied.size(), 2u);
+    EXPECT_TRUE(configured.applied[0].alreadyRight);
+    EXPECT_FALSE(configured.applied[1].alreadyRight);
+    ASSERT_EQ(configured.skipped.size(), 1u);
+    EXPECT_EQ(configured.skipped[0].line, 13);
+
+    EXPECT_EQ(JudgeRun(laptop, both, both).name, "already-right");
+
+    const Verdict missing = JudgeRun(laptop, rightBand1, rightBand1);
+    EXPECT_EQ(missing.name, "not-configured");
+    EXPECT_EQ(missing.reason, "the modem's final table lacks LTE band 3 from line 12");
+
+    laptop.entry.method = "All Band";
+    EXPECT_EQ(JudgeRun(laptop, both, both).name, "not-configured");
+    laptop.entryFound = false;
+    EXPECT_EQ(JudgeRun(laptop, both, both).name, "not-configured");
 }
 
 }  // namespace

@@ -1,44 +1,37 @@
 #include "laptop_analysis.h"
 
-#include "config/xml_helper.h"
-#include "logging/log_helper.h"
-#include "platform/verify_platform.h"
-#include "sim/machine.h"
+#include "check_output.h"
+#include "explain.h"
 
 namespace halvex_sim {
 
 LaptopAnalysis AnalyseLaptop(const Scenario& scenario, const std::vector<uint8_t>& smbiosTable)
 {
     LaptopAnalysis analysis;
-    analysis.hasSmbios = !smbiosTable.empty();
-    if (analysis.hasSmbios) {
-        analysis.identity = ParseSmbiosTable(smbiosTable.data(), smbiosTable.size());
-    }
-    sim::Machine& machine = sim::Machine::Get();
-    machine.Reset();
-    machine.clock().Reset(sim::Clock::Mode::Instant);
-    if (analysis.hasSmbios) {
-        machine.firmware().SetSmbiosTable(smbiosTable);
-    }
+    const halvex_check::ConfigCheck config =
+        scenario.dprConfig ? halvex_check::CheckConfigText(*scenario.dprConfig) : halvex_check::ConfigCheck();
+    const halvex_check::Explanation explanation = halvex_check::Explain(config.entries, smbiosTable);
+    analysis.hasSmbios = explanation.hasTable;
+    analysis.identity = explanation.identity;
+    analysis.findings = config.findings;
     if (!scenario.dprConfig) {
-        analysis.whyNone = "there is no DPRConfig.xml";
-    } else {
-        const std::string exe = machine.ExecutablePath();
-        machine.fileSystem().WriteFile(exe.substr(0, exe.rfind('\\') + 1) + "DPRConfig.xml", *scenario.dprConfig);
-        if (!XMLHelper::ParseXMLContent()) {
-            analysis.whyNone = "DPRConfig.xml cannot be read (the service's log tells why)";
-        } else if (!analysis.hasSmbios) {
-            analysis.whyNone = "the laptop has no SMBIOS table";
-        } else if (platform::VerifyPlatform(analysis.entry)) {
-            analysis.entryFound = true;
-        } else {
-            analysis.whyNone = "no entry fits system version \"" + analysis.identity.version + "\" (family \"" +
-                               analysis.identity.family + "\") with processor \"" +
-                               analysis.identity.processorVersion + "\"";
-        }
+        analysis.why = "there is no DPRConfig.xml";
+        return analysis;
     }
-    LogHelper::Shutdown();
-    machine.fileSystem().Remove();
+    if (!config.readable) {
+        analysis.why = "DPRConfig.xml cannot be read: " + config.error;
+        return analysis;
+    }
+    analysis.why = explanation.why;
+    for (const halvex_check::NearMiss& miss : explanation.nearMisses) {
+        analysis.nearMisses.push_back("module line " + std::to_string(config.entries[miss.entry].line) + ": " +
+                                      miss.why);
+    }
+    if (explanation.chosen >= 0) {
+        analysis.entryFound = true;
+        analysis.entry = config.entries[static_cast<size_t>(explanation.chosen)];
+        analysis.entryText = halvex_check::DescribeEntry(analysis.entry);
+    }
     return analysis;
 }
 

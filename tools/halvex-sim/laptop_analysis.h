@@ -1,6 +1,6 @@
 // What the service makes of the laptop, worked out for the report with the
-// service's own configuration reader and platform matching, on a scratch
-// laptop that holds only the configuration file and the SMBIOS table.
+// service's own configuration reader and platform matching (through
+// halvex-check): the entry it chooses and why, and the file's findings.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/config_model.h"
+#include "config_findings.h"
 #include "platform/smbios_reader.h"
 #include "scenario.h"
 
@@ -18,10 +19,12 @@ struct LaptopAnalysis {
     SmbiosInfo identity;
     bool entryFound = false;
     ModuleConfig entry;
-    std::string whyNone;
+    std::string entryText;                        // the entry as halvex-check describes it
+    std::string why;                              // why this entry, or why none fits
+    std::vector<std::string> nearMisses;          // when none fits
+    std::vector<halvex_check::Finding> findings;  // of the scenario's DPRConfig.xml
 };
 
-// Call only after the last service process: it uses this process's sim::Machine.
 LaptopAnalysis AnalyseLaptop(const Scenario& scenario, const std::vector<uint8_t>& smbiosTable);
 
 }  // namespace halvex_sim

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,26 @@ using namespace halvex_sim;
 constexpr int kExitPassed = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUnusable = 2;
+
+// The fastest scaled run whose results are those of real time. Host delays
+// grow by the factor: at 20, a thread that a busy two-core machine keeps
+// waiting 10 ms has missed 200 ms of simulated time, the service's shortest
+// wait that decides an order. Faster runs merge checks that real time keeps
+// apart (at 100 the default scenario lost a re-check in one run of four);
+// --instant is exact at any pace.
+constexpr double kMaxSpeed = 20;
+
+// Refuses what is not a finite number above 0 and at most kMaxSpeed.
+std::string CheckSpeed(const std::string& text)
+{
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value <= 0 || value > kMaxSpeed) {
+        return "a number above 0 and at most 20 (faster runs are not exact: use --instant), not \"" +
+               text + "\"";
+    }
+    return "";
+}
 
 struct Options {
     std::string scenarioPath;
@@ -264,6 +285,7 @@ int Run(const Options& options)
 
     Report report;
     report.scenario = &scenario;
+    report.scenarioPath = options.scenarioPath;
     report.runFolder = plan.runFolder;
     if (scenario.modem) {
         report.before = scenario.modem->sar;
@@ -274,16 +296,19 @@ int Run(const Options& options)
     result.problems.insert(result.problems.end(), runProblems.begin(), runProblems.end());
     result.after = ReadModemTable(NvramPath(plan.runFolder));
     report.laptop = AnalyseLaptop(scenario, plan.smbiosTable);
+    report.verdict = JudgeRun(report.laptop, report.before, result.after);
+    result.verdict = report.verdict.name;
     ReadLogs(plan.runFolder, result);
     ReadCrashRecords(result);
     CheckExpectations(scenario, result);
+    report.exitStatus = result.Passed() ? kExitPassed : kExitFailed;
 
     PrintReport(report, std::cout);
     if (!options.jsonPath.empty() && !WriteJsonReport(report, options.jsonPath)) {
         std::cerr << "halvex-sim: cannot write " << options.jsonPath << "\n";
         return kExitUnusable;
     }
-    return result.Passed() ? kExitPassed : kExitFailed;
+    return report.exitStatus;
 }
 
 }  // namespace
@@ -308,9 +333,10 @@ int main(int argc, char** argv)
     auto* instant = app.add_flag("--instant", options.instant,
                                  "Run every wait of the service, the modem and the timeline in no time");
     app.add_option("--speed", options.speed,
-                   "Run simulated time X times faster than real time (without --instant or --speed: real time)")
+                   "Run simulated time X times faster than real time, X at most 20 "
+                   "(without --instant or --speed: real time)")
         ->type_name("X")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Validator(CheckSpeed, "X"))
         ->excludes(instant);
     app.add_flag("--host-smbios", options.hostSmbios,
                  "Use this machine's SMBIOS table (/sys/firmware/dmi/tables/) instead of the scenario's <laptop>");

@@ -8,15 +8,19 @@
 #include "laptop_analysis.h"
 #include "run_result.h"
 #include "scenario.h"
+#include "verdict.h"
 
 namespace halvex_sim {
 
 struct Report {
     const Scenario* scenario = nullptr;
+    std::string scenarioPath;  // as given; empty for the built-in scenario
     std::string runFolder;
     LaptopAnalysis laptop;
     std::vector<SarRow> before;
     RunResult result;
+    Verdict verdict;
+    int exitStatus = 0;
 };
 
 void PrintReport(const Report& report, std::ostream& out);

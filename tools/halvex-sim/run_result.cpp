@@ -22,12 +22,6 @@ uint32_t Number(const std::string& text)
     return static_cast<uint32_t>(std::stoul(text.empty() ? "0" : text));
 }
 
-size_t CountIf(const std::vector<AtExchange>& at, bool (*kind)(const std::string&))
-{
-    return static_cast<size_t>(
-        std::count_if(at.begin(), at.end(), [kind](const AtExchange& exchange) { return kind(exchange.tx); }));
-}
-
 std::string RowText(const SarRow& row)
 {
     return RowKey(row) + " = " + std::to_string(row.maxpower) + "," + std::to_string(row.rowgrads) + "," +
@@ -45,7 +39,7 @@ std::string Join(const std::vector<uint32_t>& values)
 
 CheckedExpectation CheckCount(const std::string& what, uint32_t expected, size_t actual)
 {
-    return {what + " count " + std::to_string(expected), actual == expected, std::to_string(actual)};
+    return {0, what + " count " + std::to_string(expected), actual == expected, std::to_string(actual)};
 }
 
 bool LogHas(const RunResult& result, const std::string& text)
@@ -80,6 +74,18 @@ bool IsPinCommand(const std::string& command)
     return lower.rfind("at+vsar", 0) == 0 || lower.find("\"rf/sar/gpioctl\"") != std::string::npos;
 }
 
+size_t RunResult::Starts() const
+{
+    return static_cast<size_t>(std::count_if(processes.begin(), processes.end(),
+                                             [](const ServiceProcessRecord& p) { return p.serviceStarted; }));
+}
+
+size_t RunResult::Commands(bool (*kind)(const std::string&)) const
+{
+    return static_cast<size_t>(
+        std::count_if(at.begin(), at.end(), [kind](const AtExchange& exchange) { return kind(exchange.tx); }));
+}
+
 bool RunResult::Passed() const
 {
     return Failures().empty();
@@ -90,7 +96,7 @@ std::vector<std::string> RunResult::Failures() const
     std::vector<std::string> failures = problems;
     for (const auto& expectation : expectations) {
         if (!expectation.held) {
-            failures.push_back(expectation.text + " (found " + expectation.actual + ")");
+            failures.push_back(expectation.Text() + " (found " + expectation.actual + ")");
         }
     }
     return failures;
@@ -101,7 +107,9 @@ void ReadRecords(const std::string& journalPath, RunResult& result)
     for (const JournalRecord& record : ReadJournal(journalPath)) {
         const size_t process = result.processes.empty() ? 0 : result.processes.size() - 1;
         if (record.kind == "process") {
-            result.processes.push_back({static_cast<int>(Number(record.Field(0))), 0});
+            result.processes.push_back({static_cast<int>(Number(record.Field(0))), 0, false});
+        } else if (record.kind == "service" && !result.processes.empty()) {
+            result.processes.back().serviceStarted = true;
         } else if (record.kind == "exit" && !result.processes.empty()) {
             result.processes.back().exitCode = std::stoi(record.Field(0));
         } else if (record.kind == "status") {
@@ -145,42 +153,43 @@ void CheckExpectations(const Scenario& scenario, RunResult& result)
                     actual = row;
                 }
             }
-            checked = {"sar " + RowText(e.sar),
+            checked = {0, "sar " + RowText(e.sar),
                        actual.maxpower == e.sar.maxpower && actual.rowgrads == e.sar.rowgrads &&
                            actual.columngrads == e.sar.columngrads,
                        RowText(actual)};
             break;
         }
         case K::Reboots: checked = CheckCount("reboots", e.count, result.reboots); break;
-        case K::Sets: checked = CheckCount("sets", e.count, CountIf(result.at, IsSarSet)); break;
-        case K::Queries: checked = CheckCount("queries", e.count, CountIf(result.at, IsSarQuery)); break;
-        case K::Pins: checked = CheckCount("pins", e.count, CountIf(result.at, IsPinCommand)); break;
-        case K::Starts: checked = CheckCount("starts", e.count, result.processes.size()); break;
+        case K::Sets: checked = CheckCount("sets", e.count, result.Commands(IsSarSet)); break;
+        case K::Queries: checked = CheckCount("queries", e.count, result.Commands(IsSarQuery)); break;
+        case K::Pins: checked = CheckCount("pins", e.count, result.Commands(IsPinCommand)); break;
+        case K::Starts: checked = CheckCount("starts", e.count, result.Starts()); break;
         case K::Restarts: checked = CheckCount("restarts", e.count, result.restarts.size()); break;
         case K::Dumps: checked = CheckCount("dumps", e.count, result.dumps.size()); break;
-        case K::LogContains: checked = {"log contains \"" + e.text + "\"", LogHas(result, e.text), "no such line"}; break;
-        case K::LogLacks: checked = {"log lacks \"" + e.text + "\"", !LogHas(result, e.text), "such a line"}; break;
+        case K::LogContains: checked = {0, "log contains \"" + e.text + "\"", LogHas(result, e.text), "no such line"}; break;
+        case K::LogLacks: checked = {0, "log lacks \"" + e.text + "\"", !LogHas(result, e.text), "such a line"}; break;
         case K::Status: {
             std::vector<uint32_t> states;
             for (const StatusRecord& s : result.status) {
                 states.push_back(s.state);
             }
-            checked = {"status " + Join(e.states), states == e.states, Join(states)};
+            checked = {0, "status " + Join(e.states), states == e.states, Join(states)};
             break;
         }
         case K::Restart:
-            checked = {"restart contains \"" + e.text + "\"",
+            checked = {0, "restart contains \"" + e.text + "\"",
                        std::any_of(result.restarts.begin(), result.restarts.end(),
                                    [&](const RestartRecord& r) { return r.params.find(e.text) != std::string::npos; }),
                        "no such restart"};
             break;
         case K::Exit: {
             const int actual = result.processes.empty() ? 0 : result.processes.back().exitCode;
-            checked = {"exit code " + std::to_string(e.exitCode), actual == e.exitCode, std::to_string(actual)};
+            checked = {0, "exit code " + std::to_string(e.exitCode), actual == e.exitCode, std::to_string(actual)};
             break;
         }
+        case K::Verdict: checked = {0, "verdict " + e.text, result.verdict == e.text, result.verdict}; break;
         }
-        checked.text = "line " + std::to_string(e.line) + ": " + checked.text;
+        checked.line = e.line;
         result.expectations.push_back(checked);
     }
 }

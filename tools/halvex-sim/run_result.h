@@ -22,6 +22,7 @@ struct StatusRecord {
 struct ServiceProcessRecord {
     int pid = 0;
     int exitCode = 0;
+    bool serviceStarted = false;  // the process ran the service (a timeline may play without it)
 };
 
 // A program the service started through the shell, and what it did on the laptop.
@@ -35,9 +36,11 @@ struct AtExchange {
 };
 
 struct CheckedExpectation {
-    std::string text;  // the expectation as a person reads it
+    int line = 0;
+    std::string expected;  // as a person reads it
     bool held = false;
-    std::string actual;  // what was found, when it did not hold
+    std::string actual;  // what was found
+    std::string Text() const { return "line " + std::to_string(line) + ": " + expected; }
 };
 
 struct RunResult {
@@ -52,7 +55,10 @@ struct RunResult {
     std::vector<std::string> logFiles;  // host paths
     std::vector<std::string> logLines;  // every line of every log file, in order
     std::vector<CheckedExpectation> expectations;
+    std::string verdict;  // "configured", "already-right" or "not-configured"
 
+    size_t Starts() const;  // processes that ran the service
+    size_t Commands(bool (*kind)(const std::string&)) const;  // AT commands of a kind (IsSarQuery, ...)
     bool Passed() const;
     std::vector<std::string> Failures() const;
 };

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -241,8 +242,13 @@ std::string DirectoryOf(const std::string& path)
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
+// The bytes of a regular file; none for a folder or anything that cannot be read.
 std::optional<std::string> ReadFile(const std::string& path)
 {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
@@ -269,10 +275,13 @@ std::string ReadDprConfig(const XMLElement& xml, const std::string& scenarioPath
             e.Fail("<dprconfig> has both \"file\" and content");
         }
         const std::string file = e.Text("file");
+        if (file.empty()) {
+            e.Fail("empty \"file\" on <dprconfig>");
+        }
         const std::string path = !file.empty() && file[0] == '/' ? file : DirectoryOf(scenarioPath) + file;
         std::optional<std::string> bytes = ReadFile(path);
         if (!bytes) {
-            e.Fail("cannot read \"" + path + "\"");
+            e.Fail("cannot read \"" + path + "\" (a file is needed)");
         }
         return *bytes;
     }
@@ -303,7 +312,14 @@ Modem ReadModem(const XMLElement& xml)
         if (!Is(*child, "sar")) {
             e.UnknownChild(*child);
         }
-        modem.sar.push_back(ReadSar(*child));
+        const SarRow row = ReadSar(*child);
+        for (const SarRow& earlier : modem.sar) {
+            if (earlier.mode == row.mode && earlier.band == row.band) {
+                // The modem holds one row per mode (and band): a second would only overwrite the first.
+                throw ParseError{child->GetLineNum(), "second <sar> for " + RowKey(row) + " in <modem>"};
+            }
+        }
+        modem.sar.push_back(row);
     }
     return modem;
 }
@@ -514,6 +530,15 @@ Expectation ReadExpectation(const XMLElement& xml)
         e.NoChildren();
         expectation.kind = K::Restart;
         expectation.text = e.Required("contains");
+    } else if (Is(xml, "verdict")) {
+        Element e(xml, {"is"});
+        e.NoChildren();
+        expectation.kind = K::Verdict;
+        expectation.text = e.Required("is");
+        if (expectation.text != "configured" && expectation.text != "already-right" &&
+            expectation.text != "not-configured") {
+            e.Fail("unknown value \"" + expectation.text + "\" for \"is\" on <verdict>");
+        }
     } else if (Is(xml, "exit")) {
         Element e(xml, {"code"});
         e.NoChildren();
@@ -580,6 +605,11 @@ Scenario ReadScenario(const XMLElement& root, const std::string& fileName)
 }
 
 }  // namespace
+
+std::string RowKey(const SarRow& row)
+{
+    return row.band ? row.mode + " band " + std::to_string(*row.band) : row.mode;
+}
 
 ScenarioResult ParseScenario(const std::string& text, const std::string& fileName)
 {

@@ -22,6 +22,9 @@ struct SarRow {
     int32_t columngrads = 0;
 };
 
+// How a person names the row: "LTE band 3", "GSM".
+std::string RowKey(const SarRow& row);
+
 // SMBIOS type 1 strings and the type 4 processor version.
 struct Laptop {
     std::string manufacturer;
@@ -101,13 +104,13 @@ struct Step {
 struct Expectation {
     enum class Kind {
         Sar, Reboots, Sets, Queries, Pins, LogContains, LogLacks, Status, Starts,
-        Restart, Restarts, Dumps, Exit,
+        Restart, Restarts, Dumps, Exit, Verdict,
     };
     Kind kind = Kind::Sar;
     int line = 0;
     SarRow sar;                    // Sar
     uint32_t count = 0;            // Reboots, Sets, Queries, Pins, Starts, Restarts, Dumps
-    std::string text;              // LogContains, LogLacks, Restart
+    std::string text;              // LogContains, LogLacks, Restart; Verdict: its name
     std::vector<uint32_t> states;  // Status: dwCurrentState values in order
     int32_t exitCode = 0;          // Exit
 };

@@ -117,6 +117,7 @@ public:
             start = m_service == Service::StartRequested;
         }
         if (start) {
+            m_journal.Append("service");
             machine().serviceDatabase().SetProcessId(sim::ServiceDatabase::kServiceName,
                                                      static_cast<uint32_t>(getpid()));
             exitCode = machine().services().RunAsService([] {
@@ -236,6 +237,13 @@ private:
     {
         auto& m = machine();
         using K = Step::Kind;
+        const bool needsService =
+            step.kind == K::Settle || step.kind == K::Stop || step.kind == K::Pause || step.kind == K::Continue;
+        if (needsService && ServiceState() != Service::StartRequested) {
+            // Without a service these steps would pass having checked nothing.
+            Problem("line " + std::to_string(step.line) + ": " + StepName(step) + " needs a running service");
+            return true;
+        }
         switch (step.kind) {
         case K::Start:
             if (ServiceState() == Service::NotStarted) {

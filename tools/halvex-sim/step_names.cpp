@@ -10,11 +10,6 @@ const char* StatusName(OperStatus status)
 
 }  // namespace
 
-std::string RowKey(const SarRow& row)
-{
-    return row.band ? row.mode + " band " + std::to_string(*row.band) : row.mode;
-}
-
 std::string StepName(const Step& step)
 {
     using K = Step::Kind;

@@ -1,4 +1,4 @@
-// How timeline steps and SAR rows are shown to a person.
+// How timeline steps are shown to a person.
 #pragma once
 
 #include <string>
@@ -8,6 +8,5 @@
 namespace halvex_sim {
 
 std::string StepName(const Step& step);
-std::string RowKey(const SarRow& row);  // "LTE band 3", "GSM"
 
 }  // namespace halvex_sim

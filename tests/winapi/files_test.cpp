@@ -244,7 +244,10 @@ TEST_F(Files, CreateFileWHonoursSharingAndTheDumpWriterNeedsWriteAccess)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-class WindowsPaths : public MachineTest, public testing::WithParamInterface<std::pair<const char*, const char*>> {};
+// A Windows path and where it lands under the laptop's root ("": nowhere).
+using PathCase = std::pair<std::string, std::string>;
+
+class WindowsPaths : public MachineTest, public testing::WithParamInterface<PathCase> {};
 
 // No path leaves the laptop's root: ".." stops at the drive root; UNC, device
 // paths and missing drives have no place ("").
@@ -257,10 +260,9 @@ TEST_P(WindowsPaths, StayUnderTheLaptopsRoot)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WindowsPaths,
-    testing::Values(std::make_pair("C:\\ProgramData\\x.log", "/C/ProgramData/x.log"),
-                    std::make_pair("c:/ProgramData/x.log", "/C/ProgramData/x.log"),
-                    std::make_pair("C:\\..\\..\\x", "/C/x"), std::make_pair("C:/a/../../../b/./x", "/C/b/x"),
-                    std::make_pair("\\..\\x", "/C/x"), std::make_pair("..\\..\\..\\..\\x", "/C/x"),
-                    std::make_pair("x.log", "/C/Windows/System32/x.log"), std::make_pair("D:\\x", ""),
-                    std::make_pair("\\\\server\\share\\x", ""), std::make_pair("//server/share/x", ""),
-                    std::make_pair("\\\\?\\C:\\x", ""), std::make_pair("\\\\.\\C:\\x", "")));
+    testing::Values(PathCase("C:\\ProgramData\\x.log", "/C/ProgramData/x.log"),
+                    PathCase("c:/ProgramData/x.log", "/C/ProgramData/x.log"), PathCase("C:\\..\\..\\x", "/C/x"),
+                    PathCase("C:/a/../../../b/./x", "/C/b/x"), PathCase("\\..\\x", "/C/x"),
+                    PathCase("..\\..\\..\\..\\x", "/C/x"), PathCase("x.log", "/C/Windows/System32/x.log"),
+                    PathCase("D:\\x", ""), PathCase("\\\\server\\share\\x", ""), PathCase("//server/share/x", ""),
+                    PathCase("\\\\?\\C:\\x", ""), PathCase("\\\\.\\C:\\x", "")));

@@ -4,6 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -20,6 +21,36 @@ namespace {
 constexpr const char* kLoggerName = "DPRServiceLog";
 constexpr const char* kLogSubFolder = "\\Varnick Wireless Inc\\DPR Service";
 constexpr size_t kMessageBufferSize = 1024;
+
+// The crash path's bounds: how long a line waits for a lock of the log (the
+// faulted thread may hold it for good) and for the writer thread to write it out.
+constexpr DWORD kCrashLockWaitMs = 1000;
+constexpr DWORD kCrashWriteOutMs = 1000;
+constexpr DWORD kCrashPollMs = 10;
+
+std::atomic<bool> g_crashMode{false};
+std::atomic<bool> g_crashLockGivenUp{false};
+
+// Takes the lock; on the crash path only within kCrashLockWaitMs, and not at
+// all once a lock was not had in time.
+bool Lock(std::mutex& mutex)
+{
+    if (!g_crashMode.load()) {
+        mutex.lock();
+        return true;
+    }
+    for (DWORD waited = 0; !g_crashLockGivenUp.load(); waited += kCrashPollMs) {
+        if (mutex.try_lock()) {
+            return true;
+        }
+        if (waited >= kCrashLockWaitMs) {
+            g_crashLockGivenUp = true;
+            break;
+        }
+        Sleep(kCrashPollMs);
+    }
+    return false;
+}
 
 // Creates the folder and its ancestors one by one; existing folders and drive
 // roots make their creation fail, which is fine.
@@ -90,8 +121,23 @@ std::string LogHelper::LogFolder()
 
 std::shared_ptr<spdlog::logger> LogHelper::CurrentLogger()
 {
-    std::lock_guard<std::mutex> lock(m_loggerMutex);
+    if (!Lock(m_loggerMutex)) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(m_loggerMutex, std::adopt_lock);
     return m_logger;
+}
+
+void LogHelper::EnterCrashMode()
+{
+    g_crashMode = true;
+}
+
+void LogHelper::FlushForCrash()
+{
+    if (auto logger = GetInstance().CurrentLogger()) {
+        AwaitWrittenOut(*logger, kCrashWriteOutMs, kCrashPollMs);
+    }
 }
 
 void LogHelper::Init()
@@ -220,8 +266,14 @@ void LogHelper::WriteFormatted(int level, const char* function, bool singleLine,
     }
     // One line at a time is stamped and queued, so the file's order is the
     // order of the lines' times.
-    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!Lock(m_mutex)) {
+        return;
+    }
     HandOver(*logger, libraryLevel, payload);
+    m_mutex.unlock();
+    if (g_crashMode.load()) {
+        AwaitWrittenOut(*logger, kCrashWriteOutMs, kCrashPollMs);
+    }
 }
 
 void LogHelper::Log(int level, const char* function, const char* format, ...)

@@ -49,8 +49,17 @@ public:
     // Entry and exit lines of LogScope: straight to the logger.
     static void WriteScopeLine(char sign, const char* function);
 
+    // For the crash path, whose faulted thread may hold the log's locks: from
+    // now on a line whose lock is not free within a bound is dropped (and once
+    // one was, every later line), and every line written is awaited, bounded,
+    // until the writer thread has put it in the file.
+    static void EnterCrashMode();
+    // Waits, bounded, until the writer thread has written out every line queued.
+    static void FlushForCrash();
+
 private:
     LogHelper() = default;
+    // Null also when the crash path could not take the lock in time.
     std::shared_ptr<spdlog::logger> CurrentLogger();
     // Formats into 1024 bytes (CR and LF shown as TAB for single lines) and writes the line.
     void WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args);

@@ -8,6 +8,7 @@
 #include "logging/file_time.h"
 #include "logging/log_helper.h"
 #include "logging/path_format.h"
+#include "portability/stack_guarantee.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ int64_t NowUnixSeconds()
 void LogHelper::RunLogRetention()
 {
     auto pass = std::async(std::launch::async, [] {
+        KeepStackForOverflow();
         DeleteFileWhileExceedMaxSizeAndTime(LogFolder().c_str());  // empty, it deletes nothing
         return 0;
     });

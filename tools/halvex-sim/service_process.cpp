@@ -50,6 +50,7 @@ __attribute__((no_sanitize("address", "undefined"))) void CrashThisThread(int)
     sigemptyset(&fault);
     sigaddset(&fault, SIGSEGV);
     pthread_sigmask(SIG_UNBLOCK, &fault, nullptr);
+    g_crashArmed.store(false);  // once: the crash path's own sleeps on this thread must not fault again
     *g_forbiddenPage = 0;
 }
 

@@ -139,7 +139,7 @@ TEST_F(Host, ControlsWaitForTheRunningReportAndAFailedInitGoesStraightToStopped)
     ASSERT_TRUE(services().AwaitState(SERVICE_START_PENDING));
     EXPECT_EQ(services().Send(SERVICE_CONTROL_STOP), static_cast<uint32_t>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
     EXPECT_EQ(services().Send(SERVICE_CONTROL_PAUSE), static_cast<uint32_t>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
-    EXPECT_EQ(services().Send(SERVICE_CONTROL_INTERROGATE), static_cast<uint32_t>(NO_ERROR));
+    EXPECT_EQ(services().Send(SERVICE_CONTROL_INTERROGATE), static_cast<uint32_t>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
     release.set_value();
     process.join();
     EXPECT_THAT(ReportFields(), ElementsAre(Fields{SERVICE_START_PENDING, 0, 1, 1000, 0},

@@ -28,14 +28,21 @@ constexpr DWORD kCrashLockWaitMs = 1000;
 constexpr DWORD kCrashWriteOutMs = 1000;
 constexpr DWORD kCrashPollMs = 10;
 
-std::atomic<bool> g_crashMode{false};
+// The thread that reports a crash (0: none yet), and whether it gave up on a lock.
+std::atomic<DWORD> g_crashReporter{0};
 std::atomic<bool> g_crashLockGivenUp{false};
 
+bool OnCrashPath()
+{
+    const DWORD reporter = g_crashReporter.load();
+    return reporter != 0 && reporter == GetCurrentThreadId();
+}
+
 // Takes the lock; on the crash path only within kCrashLockWaitMs, and not at
-// all once a lock was not had in time.
+// all once a lock was not had in time. Other threads wait as always.
 bool Lock(std::mutex& mutex)
 {
-    if (!g_crashMode.load()) {
+    if (!OnCrashPath()) {
         mutex.lock();
         return true;
     }
@@ -130,7 +137,7 @@ std::shared_ptr<spdlog::logger> LogHelper::CurrentLogger()
 
 void LogHelper::EnterCrashMode()
 {
-    g_crashMode = true;
+    g_crashReporter = GetCurrentThreadId();
 }
 
 void LogHelper::FlushForCrash()
@@ -271,7 +278,7 @@ void LogHelper::WriteFormatted(int level, const char* function, bool singleLine,
     }
     HandOver(*logger, libraryLevel, payload);
     m_mutex.unlock();
-    if (g_crashMode.load()) {
+    if (OnCrashPath()) {
         AwaitWrittenOut(*logger, kCrashWriteOutMs, kCrashPollMs);
     }
 }

@@ -49,10 +49,11 @@ public:
     // Entry and exit lines of LogScope: straight to the logger.
     static void WriteScopeLine(char sign, const char* function);
 
-    // For the crash path, whose faulted thread may hold the log's locks: from
-    // now on a line whose lock is not free within a bound is dropped (and once
-    // one was, every later line), and every line written is awaited, bounded,
-    // until the writer thread has put it in the file.
+    // Makes the calling thread the crash path's, whose faulted thread may hold
+    // the log's locks: from now on its lines are dropped when a lock is not
+    // free within a bound (and once one was not, all of them), and each line
+    // it writes is awaited, bounded, until the writer thread has put it in
+    // the file. Other threads log as before.
     static void EnterCrashMode();
     // Waits, bounded, until the writer thread has written out every line queued.
     static void FlushForCrash();

@@ -175,8 +175,7 @@ bool ServiceControl::StartDispatcher(const std::vector<TableEntry>& table, uint3
     // The control loop: the handler runs here, on the dispatcher's caller.
     for (;;) {
         m_changed.wait(lock, [&] {
-            return !m_controls.empty() || (m_current && m_current->currentState == kStopped) ||
-                   (m_serviceMainReturned && !m_current);
+            return !m_controls.empty() || (m_current && m_current->currentState == kStopped);
         });
         if (m_controls.empty()) {
             break;

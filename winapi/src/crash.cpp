@@ -106,8 +106,6 @@ void Describe(int signal, const siginfo_t* info, const ucontext_t* context, EXCE
                                    ? EXCEPTION_PRIV_INSTRUCTION
                                    : EXCEPTION_ILLEGAL_INSTRUCTION;
         break;
-    default:
-        break;
     }
 }
 

@@ -128,5 +128,6 @@ is_stopped "$service" || fail "the service started again after the restart loop 
 say "  $starts starts logged"
 
 source scripts/wine-check-modem.sh
+source scripts/wine-check-crash.sh
 
 say "all checks passed"

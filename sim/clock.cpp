@@ -67,6 +67,7 @@ struct Clock::Waiter {
     bool drivesTime = false;                  // may move Instant time up to its end
     bool boundsTime = false;                  // Instant time moves no further than its end
     Signal* signal = nullptr;                 // ends the wait when signalled
+    bool released = false;                    // a SetEvent ended it, whatever the signal's state now
     std::function<bool()> done;               // another end, checked under the lock
     std::optional<Steady::time_point> realLimit;  // gives up after this much host time
     uint32_t threadId = CurrentThreadId();
@@ -163,10 +164,26 @@ bool Clock::Wait(Signal& signal, uint32_t milliseconds)
 void Clock::Change(Signal& signal, bool signalled)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    signal.signalled = signalled;
-    if (signalled) {
-        WakeLocked(false);
+    if (!signalled) {
+        signal.signalled = false;
+        return;
     }
+    // As on Windows, SetEvent releases the waiters at once: every waiter of a
+    // manual-reset event, the longest waiting one of an auto-reset event,
+    // which then stays unsignalled. A later ResetEvent or wait cannot take
+    // the release back.
+    bool releasedOne = false;
+    for (Waiter* waiter : m_waiters) {
+        if (waiter->signal == &signal && !waiter->released && !OverLocked(*waiter)) {
+            waiter->released = true;
+            releasedOne = true;
+            if (!signal.manualReset) {
+                break;
+            }
+        }
+    }
+    signal.signalled = signal.manualReset || !releasedOne;
+    WakeLocked(false);
 }
 
 void Clock::SetSleepHook(std::function<void(uint32_t milliseconds)> hook)
@@ -395,7 +412,7 @@ void Clock::TimelineChangedLocked()
 
 bool Clock::OverLocked(const Waiter& waiter) const
 {
-    return (waiter.signal != nullptr && waiter.signal->signalled) ||
+    return waiter.released || (waiter.signal != nullptr && waiter.signal->signalled) ||
            (waiter.deadline && NowLocked() >= *waiter.deadline) || (waiter.done && waiter.done());
 }
 
@@ -429,6 +446,9 @@ bool Clock::WaitLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter)
         }
     }
     m_waiters.erase(std::find(m_waiters.begin(), m_waiters.end(), &waiter));
+    if (waiter.released) {
+        return true;
+    }
     const bool signalled = waiter.signal != nullptr && waiter.signal->signalled;
     if (signalled && !waiter.signal->manualReset) {
         waiter.signal->signalled = false;

@@ -1,5 +1,7 @@
 #include "sim/crash.h"
 
+#include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,7 +42,58 @@ uint64_t Get(const std::vector<uint8_t>& in, size_t offset, int bytes)
     return value;
 }
 
+// The signal handler's stack: the exception's record and registers are built
+// there before the filter runs.
+constexpr size_t kSignalStackSize = 64 * 1024;
+
+// The calling thread's signal stack, unmapped when the thread ends.
+struct SignalStack {
+    char* mapping = nullptr;
+    size_t size = 0;
+    ~SignalStack()
+    {
+        if (mapping != nullptr) {
+            stack_t off = {};
+            off.ss_flags = SS_DISABLE;
+            sigaltstack(&off, nullptr);
+            munmap(mapping, size);
+        }
+    }
+};
+thread_local SignalStack t_signalStack;
+
 }  // namespace
+
+void UseSignalStack()
+{
+    stack_t current = {};
+    if (t_signalStack.mapping != nullptr ||
+        (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0)) {
+        return;
+    }
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t size = page + kSignalStackSize;
+    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) {
+        return;
+    }
+    char* base = static_cast<char*>(mapping);
+    stack_t stack = {};
+    stack.ss_sp = base + page;
+    stack.ss_size = kSignalStackSize;
+    if (mprotect(base, page, PROT_NONE) != 0 || sigaltstack(&stack, nullptr) != 0) {
+        munmap(mapping, size);
+        return;
+    }
+    t_signalStack.mapping = base;
+    t_signalStack.size = size;
+}
+
+bool OnGuardedSignalStack(const void* stackBase)
+{
+    return t_signalStack.mapping != nullptr &&
+           stackBase == t_signalStack.mapping + static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
 
 bool Crash::NewGuid(uint8_t (&bytes)[16], int32_t& hr)
 {
@@ -78,11 +131,28 @@ void Crash::RepeatGuid(const uint8_t (&bytes)[16])
     m_repeat = true;
 }
 
+void Crash::FaultInNextCall(const std::string& function)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faultingCall = function;
+}
+
+bool Crash::TakeFault(const char* function)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_faultingCall.empty() || m_faultingCall != function) {
+        return false;
+    }
+    m_faultingCall.clear();
+    return true;
+}
+
 void Crash::Reset()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_guidFailure = 0;
     m_repeat = false;
+    m_faultingCall.clear();
 }
 
 bool Crash::WriteMiniDump(int fd, const DumpedException& exception)

@@ -28,6 +28,12 @@ public:
     void FailGuids(int32_t hr);
     // Every later GUID is this one instead of a random one.
     void RepeatGuid(const uint8_t (&bytes)[16]);
+    // The next call of the named platform function (only those that take
+    // part: GetSystemTimeAsFileTime) makes a bad memory access on the calling
+    // thread, as a fault at that point would.
+    void FaultInNextCall(const std::string& function);
+    // Called by those functions: true once for the armed function.
+    bool TakeFault(const char* function);
     void Reset();
 
     // False (errno set) when the file descriptor cannot be written.
@@ -41,6 +47,16 @@ private:
     int32_t m_guidFailure = 0;
     bool m_repeat = false;
     uint8_t m_repeated[16] = {};
+    std::string m_faultingCall;
 };
+
+// Gives the calling thread a stack of its own for the fatal-signal handler,
+// with an inaccessible page below it, kept until the thread ends: a stack
+// overflow on any thread then still reaches the handler. A thread that has
+// such a stack already (the sanitizers give each thread theirs) keeps it.
+void UseSignalStack();
+// The signal stack of the calling thread is one that UseSignalStack made, so
+// running past its lower end faults.
+bool OnGuardedSignalStack(const void* stackBase);
 
 }  // namespace sim

@@ -62,12 +62,13 @@ uint32_t ServiceControl::RefusalLocked(uint32_t control) const
     if (m_handler == nullptr) {
         return kCannotAcceptControl;  // still starting: nothing to deliver to
     }
-    if (control == kInterrogate) {
-        return 0;
-    }
+    // While start- or stop-pending the manager refuses every control, interrogate included.
     const uint32_t state = m_current ? m_current->currentState : kStartPending;
     if (state == kStartPending || state == kStopPending) {
         return kCannotAcceptControl;
+    }
+    if (control == kInterrogate) {
+        return 0;
     }
     const uint32_t needed = AcceptanceNeeded(control);
     const bool userDefined = control >= 128 && control <= 255;
@@ -174,8 +175,7 @@ bool ServiceControl::StartDispatcher(const std::vector<TableEntry>& table, uint3
     // The control loop: the handler runs here, on the dispatcher's caller.
     for (;;) {
         m_changed.wait(lock, [&] {
-            return !m_controls.empty() || (m_current && m_current->currentState == kStopped) ||
-                   (m_serviceMainReturned && !m_current);
+            return !m_controls.empty() || (m_current && m_current->currentState == kStopped);
         });
         if (m_controls.empty()) {
             break;

@@ -10,8 +10,9 @@
 //  - controls other than interrogate wait for a report that accepts them;
 //  - the dispatcher returns once the service reported itself stopped, while the
 //    service main may still be running its last steps.
-// A service main that returns without any report (no handler registered) would
-// leave the manager waiting for its start time-out; the dispatcher returns at once.
+// A service main that returns without a stopped report (none at all, when no
+// handler was registered) leaves the dispatcher waiting for good, as on Windows:
+// the process stays, and the manager sees its start time out.
 #pragma once
 
 #include <chrono>

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/crash.h"
+
 namespace {
 
 std::atomic<unsigned> g_refusals{0};
@@ -26,6 +28,20 @@ int TakeRefusal()
         }
     }
     return 0;
+}
+
+// A new thread's start: its signal stack first, then the thread's own work.
+struct ThreadStart {
+    void* (*start)(void*);
+    void* argument;
+};
+
+void* StartWithSignalStack(void* raw)
+{
+    const ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    sim::UseSignalStack();
+    return start.start(start.argument);
 }
 
 }  // namespace
@@ -84,7 +100,9 @@ std::vector<ThreadState> ThreadsOfThisProcess()
 
 // Every thread of the process is created here first (the standard library's
 // threads included); the next definition in the lookup order (the C library, or
-// a sanitizer's interceptor) creates it unless a refusal is pending.
+// a sanitizer's interceptor) creates it unless a refusal is pending. Each
+// thread gets a signal stack, so that a stack overflow on it reaches the
+// fatal-signal handler.
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
                               void* argument)
 {
@@ -93,5 +111,10 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
     if (const int refused = TakeRefusal()) {
         return refused;
     }
-    return next(thread, attributes, start, argument);
+    auto* wrapped = new ThreadStart{start, argument};
+    const int result = next(thread, attributes, StartWithSignalStack, wrapped);
+    if (result != 0) {
+        delete wrapped;
+    }
+    return result;
 }

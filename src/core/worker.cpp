@@ -4,6 +4,7 @@
 #include "core/state/halvex_service.h"
 #include "logging/log_helper.h"
 #include "mbn/varnick_mbim_manager.h"
+#include "portability/stack_guarantee.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ bool CHalvexService::ServiceTaskQueueStart()
 
 void CHalvexService::ServiceTaskQueueThread()
 {
+    KeepStackForOverflow();
     LogHelper::Log(LOG_LEVEL_INFO, kThread, "start service task thread.");
     std::shared_ptr<TaskDataInfo> task;
     for (;;) {

@@ -1,68 +1,148 @@
 #include "host/crash_handler.h"
 
-#include <objbase.h>
-#include <dbghelp.h>
+#include <signal.h>
+#include <stdlib.h>
 
-#include <cwchar>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 
-#include "host/restart_service.h"
+#include "host/crash_report.h"
+#include "portability/stack_guarantee.h"
 
 namespace {
 
-// "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X.dmp": 36 characters and the extension.
-constexpr size_t kDumpNameLength = 40;
+// How long the faulting thread waits for the crash thread to end the process.
+// The report's own waits are bounded well below it (the log's lock, its write
+// out); past it the crash thread is taken to hang on something the faulting
+// thread holds, and the faulting thread ends the process itself.
+constexpr DWORD kCrashThreadBoundMs = 10000;
 
-// The dump's file name after a fresh GUID; empty when no GUID can be made.
-void FormatDumpName(wchar_t (&name)[kDumpNameLength + 1])
+// The codes the dump records for the C runtime's fatal errors, which raise no
+// exception of their own: STATUS_FATAL_APP_EXIT for abort, std::terminate and
+// a pure call (which the runtime ends in abort), and
+// STATUS_INVALID_CRUNTIME_PARAMETER for an invalid parameter.
+constexpr DWORD kFatalAppExitCode = 0x40000015u;
+constexpr DWORD kInvalidRuntimeParameterCode = 0xC0000417u;
+
+// The first fault wins; the fault it hands over, and the event that wakes the
+// crash thread (null when there is no crash thread).
+std::atomic<bool> g_faulted{false};
+PEXCEPTION_POINTERS g_faultPointers = nullptr;
+DWORD g_faultThreadId = 0;
+HANDLE g_hFaultHandedOver = nullptr;
+
+// Never returns: the process ends while it waits.
+[[noreturn]] void WaitForTheEnd()
 {
-    GUID guid = {};
-    if (FAILED(CoCreateGuid(&guid))) {
-        return;
+    for (;;) {
+        Sleep(INFINITE);
     }
-    std::swprintf(name, kDumpNameLength + 1, L"%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X.dmp",
-                  static_cast<unsigned>(guid.Data1), static_cast<unsigned>(guid.Data2),
-                  static_cast<unsigned>(guid.Data3), guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
-                  guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
 }
 
-// Writes the dump into the folder (given with its trailing backslash). A
-// folder too long for the name writes none: a cut path would name another file.
-void WriteDump(const wchar_t* folder, PEXCEPTION_POINTERS exceptionInfo)
+[[noreturn]] void HandleFault(PEXCEPTION_POINTERS exceptionInfo)
 {
-    wchar_t dumpName[kDumpNameLength + 1] = {};
-    FormatDumpName(dumpName);
-    wchar_t dumpPath[MAX_PATH] = {};
-    if (std::wcslen(folder) + std::wcslen(dumpName) >= MAX_PATH) {
-        return;
+    if (g_faulted.exchange(true)) {
+        WaitForTheEnd();
     }
-    std::wcscpy(dumpPath, folder);
-    std::wcscat(dumpPath, dumpName);
+    if (g_hFaultHandedOver == nullptr) {
+        ReportCrash(exceptionInfo, GetCurrentThreadId());
+    }
+    g_faultPointers = exceptionInfo;
+    g_faultThreadId = GetCurrentThreadId();
+    SetEvent(g_hFaultHandedOver);
+    Sleep(kCrashThreadBoundMs);
+    FatalAppExitW(0, L"Fatal Error");
+    WaitForTheEnd();
+}
 
-    HANDLE hFile = CreateFileW(dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) {
-        return;
+// A fatal error of the C runtime, reported as an exception with `code` raised
+// where it was detected.
+[[noreturn]] void HandleRuntimeFailure(DWORD code)
+{
+    alignas(16) CONTEXT context = {};
+    RtlCaptureContext(&context);
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = code;
+    record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+    record.ExceptionAddress = reinterpret_cast<PVOID>(context.Rip);
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    HandleFault(&pointers);
+}
+
+void OnAbortSignal(int)
+{
+    HandleRuntimeFailure(kFatalAppExitCode);
+}
+
+void OnTerminate()
+{
+    HandleRuntimeFailure(kFatalAppExitCode);
+}
+
+void OnPureCall()
+{
+    HandleRuntimeFailure(kFatalAppExitCode);
+}
+
+void OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, uintptr_t)
+{
+    HandleRuntimeFailure(kInvalidRuntimeParameterCode);
+}
+
+// A stack overflow is taken before the system looks for a handler frame by
+// frame: that search needs more stack than the overflowed thread has left.
+LONG CALLBACK OnStackOverflow(PEXCEPTION_POINTERS exceptionInfo)
+{
+    if (exceptionInfo->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+        HandleFault(exceptionInfo);
     }
-    MINIDUMP_EXCEPTION_INFORMATION dumpException = {};
-    dumpException.ThreadId = GetCurrentThreadId();
-    dumpException.ExceptionPointers = exceptionInfo;
-    dumpException.ClientPointers = TRUE;
-    MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), hFile, MiniDumpNormal, &dumpException, nullptr,
-                      nullptr);
-    CloseHandle(hFile);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void CrashThread()
+{
+    WaitForSingleObject(g_hFaultHandedOver, INFINITE);
+    ReportCrash(g_faultPointers, g_faultThreadId);
+}
+
+// The crash thread, waiting for a fault; false when it cannot be made.
+bool StartCrashThread()
+{
+    HANDLE handedOver = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (handedOver == nullptr) {
+        return false;
+    }
+    try {
+        g_hFaultHandedOver = handedOver;
+        std::thread(CrashThread).detach();
+        return true;
+    } catch (const std::system_error&) {
+        g_hFaultHandedOver = nullptr;
+        CloseHandle(handedOver);
+        return false;
+    }
 }
 
 }  // namespace
 
+void InstallCrashHandler()
+{
+    KeepStackForOverflow();
+    SetUnhandledExceptionFilter(UnhandledExceptionHandler);
+    AddVectoredExceptionHandler(1, OnStackOverflow);
+    // The runtime's abort raises SIGABRT first; the handler does not return,
+    // so neither the runtime's message nor its exit code 3 follow. (MinGW's
+    // runtime has no _set_abort_behavior to turn them off.)
+    signal(SIGABRT, OnAbortSignal);
+    std::set_terminate(OnTerminate);
+    _set_purecall_handler(OnPureCall);
+    _set_invalid_parameter_handler(OnInvalidParameter);
+    StartCrashThread();
+}
+
 LONG WINAPI UnhandledExceptionHandler(PEXCEPTION_POINTERS exceptionInfo)
 {
-    wchar_t modulePath[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
-    wchar_t* lastBackslash = std::wcsrchr(modulePath, L'\\');
-    if (lastBackslash != nullptr) {
-        lastBackslash[1] = L'\0';
-        WriteDump(modulePath, exceptionInfo);
-        RestartService();
-    }
-    FatalAppExitW(0, L"Fatal Error");
-    return EXCEPTION_EXECUTE_HANDLER;
+    HandleFault(exceptionInfo);
 }

@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
-#include <mutex>
 
 #include "logging/log_helper.h"
 
@@ -14,9 +14,9 @@ namespace {
 // The name under which the installer registers the service.
 constexpr const wchar_t* kInstalledServiceName = L"Varnick Halvex Service";
 
-// The restart is attempted at most once per process.
-std::mutex g_restartMutex;
-bool g_bRestartRequested = false;
+// The restart is attempted at most once per process. Decided without a lock:
+// the crash path must not wait for a thread that faulted during a restart.
+std::atomic<bool> g_bRestartRequested{false};
 
 // The process id of the installed service, read as a signed number; false
 // (with its log line) when the service control manager cannot tell.
@@ -54,11 +54,9 @@ bool QueryServiceProcessId(int& processId)
 
 void RestartService()
 {
-    std::lock_guard<std::mutex> lock(g_restartMutex);
-    if (g_bRestartRequested) {
+    if (g_bRestartRequested.exchange(true)) {
         return;
     }
-    g_bRestartRequested = true;
     LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "RestartService Processing");
 
     int processId = 0;

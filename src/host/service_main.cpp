@@ -5,6 +5,7 @@
 #include "host/service_host.h"
 #include "host/service_status.h"
 #include "logging/log_helper.h"
+#include "portability/stack_guarantee.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ struct ServiceMainEndSignal {
 
 extern "C" int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    SetUnhandledExceptionFilter(UnhandledExceptionHandler);
+    InstallCrashHandler();
     g_hServiceMainEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const SERVICE_TABLE_ENTRYW table[] = {{g_serviceName, HalvexServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) {
@@ -51,6 +52,7 @@ extern "C" int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 
 VOID WINAPI HalvexServiceMain(DWORD, LPWSTR*)
 {
+    KeepStackForOverflow();
     ServiceMainEndSignal endSignal;
     LogHelper::Init();
     LogHelper::Log(LOG_LEVEL_INFO, __FUNCTION__, "HalvexServiceMain Entry. Build time: %s-%s", __DATE__, __TIME__);

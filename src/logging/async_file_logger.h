@@ -17,3 +17,9 @@ class logger;
 // is trace and the library's errors stay silent. Throws what the library throws
 // when the file cannot be opened.
 std::shared_ptr<spdlog::logger> MakeAsyncFileLogger(const std::string& name, const std::string& nativePath);
+
+// Waits until the logger's writer thread has written out every line queued
+// before the call, polling every `pollMs` for at most `boundMs` (simulated
+// time on the simulated laptop); false when the bound passed first or the
+// logger has no writer thread any more.
+bool AwaitWrittenOut(spdlog::logger& logger, unsigned boundMs, unsigned pollMs);

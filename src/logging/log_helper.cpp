@@ -4,6 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -22,6 +23,43 @@ constexpr const char* kLoggerName = "DPRServiceLog";
 constexpr const char* kLogSubFolder = "\\Varnick Wireless Inc\\DPR Service";
 constexpr const char* kInitFunction = "LogHelper::Init";
 constexpr size_t kMessageBufferSize = 1024;
+
+// The crash path's bounds: how long a line waits for a lock of the log (the
+// faulted thread may hold it for good) and for the writer thread to write it out.
+constexpr DWORD kCrashLockWaitMs = 1000;
+constexpr DWORD kCrashWriteOutMs = 1000;
+constexpr DWORD kCrashPollMs = 10;
+
+// The thread that reports a crash (0: none yet), and whether it gave up on a lock.
+std::atomic<DWORD> g_crashReporter{0};
+std::atomic<bool> g_crashLockGivenUp{false};
+
+bool OnCrashPath()
+{
+    const DWORD reporter = g_crashReporter.load();
+    return reporter != 0 && reporter == GetCurrentThreadId();
+}
+
+// Takes the lock; on the crash path only within kCrashLockWaitMs, and not at
+// all once a lock was not had in time. Other threads wait as always.
+bool Lock(std::mutex& mutex)
+{
+    if (!OnCrashPath()) {
+        mutex.lock();
+        return true;
+    }
+    for (DWORD waited = 0; !g_crashLockGivenUp.load(); waited += kCrashPollMs) {
+        if (mutex.try_lock()) {
+            return true;
+        }
+        if (waited >= kCrashLockWaitMs) {
+            g_crashLockGivenUp = true;
+            break;
+        }
+        Sleep(kCrashPollMs);
+    }
+    return false;
+}
 
 // "<folder>\varnick_dpr_service_log_<local start time>.log"; false when it does not fit.
 bool BuildLogFilePath(const std::string& folder, char (&path)[MAX_PATH])
@@ -93,8 +131,23 @@ std::string LogHelper::LogFolder()
 
 std::shared_ptr<spdlog::logger> LogHelper::CurrentLogger()
 {
-    std::lock_guard<std::mutex> lock(m_loggerMutex);
+    if (!Lock(m_loggerMutex)) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(m_loggerMutex, std::adopt_lock);
     return m_logger;
+}
+
+void LogHelper::EnterCrashMode()
+{
+    g_crashReporter = GetCurrentThreadId();
+}
+
+void LogHelper::FlushForCrash()
+{
+    if (auto logger = GetInstance().CurrentLogger()) {
+        AwaitWrittenOut(*logger, kCrashWriteOutMs, kCrashPollMs);
+    }
 }
 
 void LogHelper::Init()
@@ -234,8 +287,14 @@ void LogHelper::WriteFormatted(int level, const char* function, bool singleLine,
     }
     // One line at a time is stamped and queued, so the file's order is the
     // order of the lines' times.
-    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!Lock(m_mutex)) {
+        return;
+    }
     HandOver(*logger, libraryLevel, payload);
+    m_mutex.unlock();
+    if (OnCrashPath()) {
+        AwaitWrittenOut(*logger, kCrashWriteOutMs, kCrashPollMs);
+    }
 }
 
 void LogHelper::Log(int level, const char* function, const char* format, ...)

@@ -52,10 +52,20 @@ public:
     // Entry and exit lines of LogScope: straight to the logger.
     static void WriteScopeLine(char sign, const char* function);
 
+    // Makes the calling thread the crash path's, whose faulted thread may hold
+    // the log's locks: from now on its lines are dropped when a lock is not
+    // free within a bound (and once one was not, all of them), and each line
+    // it writes is awaited, bounded, until the writer thread has put it in
+    // the file. Other threads log as before.
+    static void EnterCrashMode();
+    // Waits, bounded, until the writer thread has written out every line queued.
+    static void FlushForCrash();
+
 private:
     LogHelper() = default;
     // One line for each folder whose inherited DACL the trust check replaced.
     static void LogRepairs(const char* function, const LogFolderTrust& trust);
+    // Null also when the crash path could not take the lock in time.
     std::shared_ptr<spdlog::logger> CurrentLogger();
     // Formats into 1024 bytes (CR and LF shown as TAB for single lines) and writes the line.
     void WriteFormatted(int level, const char* function, bool singleLine, const char* format, va_list args);

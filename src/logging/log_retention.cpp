@@ -9,6 +9,7 @@
 #include "logging/log_folder_trust.h"
 #include "logging/log_helper.h"
 #include "logging/path_format.h"
+#include "portability/stack_guarantee.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ Removal DeleteListedFile(const char* path, const LogFileRecord& record)
 void LogHelper::RunLogRetention()
 {
     auto pass = std::async(std::launch::async, [] {
+        KeepStackForOverflow();
         const std::string folder = LogFolder();
         if (!folder.empty()) {  // empty, the pass deletes nothing
             const LogFolderTrust trust = TrustLogFolder(folder, false);

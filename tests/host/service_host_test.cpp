@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -46,6 +47,7 @@ protected:
                 wchar_t commandLine[] = L"";
                 return wWinMain(nullptr, nullptr, commandLine, 0);
             });
+            dispatcherReturned = true;
         });
     }
     // The AT commands the modem accepted, once it has taken `count` and nothing is
@@ -104,6 +106,7 @@ protected:
 
     std::thread process;
     int exitCode = 1;
+    std::atomic<bool> dispatcherReturned{false};
 };
 
 TEST_F(Host, StartedFromAConsoleTheDispatcherFailsAndNothingIsWritten)
@@ -116,13 +119,15 @@ TEST_F(Host, StartedFromAConsoleTheDispatcherFailsAndNothingIsWritten)
     EXPECT_EQ(files, 1) << "only the configuration file the fixture wrote";
 }
 
-TEST_F(Host, WithoutAControlHandlerTheServiceMainOnlyLogsItsEntry)
+TEST_F(Host, WithoutAControlHandlerTheServiceMainOnlyLogsItsEntryAndTheDispatcherKeepsWaiting)
 {
     services().FailHandlerRegistration(ERROR_NOT_ENOUGH_MEMORY);
     Start();
-    process.join();
+    ASSERT_TRUE(services().AwaitServiceMainEnd(std::chrono::seconds(30)));
     EXPECT_TRUE(services().Reports().empty());
-    ExpectServiceMainAwaited();
+    // Nothing ever reports stopped: the main thread stays in the dispatcher.
+    EXPECT_FALSE(dispatcherReturned.load());
+    process.detach();
     EXPECT_THAT(Logged({"Service", "Mbim"}), ElementsAre(::testing::StartsWith("i :   HalvexServiceMain Entry.")));
 }
 
@@ -139,7 +144,7 @@ TEST_F(Host, ControlsWaitForTheRunningReportAndAFailedInitGoesStraightToStopped)
     ASSERT_TRUE(services().AwaitState(SERVICE_START_PENDING));
     EXPECT_EQ(services().Send(SERVICE_CONTROL_STOP), static_cast<uint32_t>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
     EXPECT_EQ(services().Send(SERVICE_CONTROL_PAUSE), static_cast<uint32_t>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
-    EXPECT_EQ(services().Send(SERVICE_CONTROL_INTERROGATE), static_cast<uint32_t>(NO_ERROR));
+    EXPECT_EQ(services().Send(SERVICE_CONTROL_INTERROGATE), static_cast<uint32_t>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
     release.set_value();
     process.join();
     EXPECT_THAT(ReportFields(), ElementsAre(Fields{SERVICE_START_PENDING, 0, 1, 1000, 0},

@@ -55,6 +55,42 @@ TEST_F(Sync, EventsReleaseTheirWaitersInEveryMode)
     EXPECT_EQ(WaitForSingleObject(INVALID_HANDLE_VALUE, 0), WAIT_FAILED);
 }
 
+// A closed handle, or a value that was never a handle, names no object.
+TEST_F(Sync, ClosedAndUnknownHandlesFailWithInvalidHandle)
+{
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(CloseHandle(event));
+    int notAnObject = 0;
+    for (HANDLE handle : {event, static_cast<HANDLE>(&notAnObject)}) {
+        SetLastError(0);
+        EXPECT_FALSE(SetEvent(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FALSE(ResetEvent(handle));
+        EXPECT_EQ(WaitForSingleObject(handle, 0), WAIT_FAILED);
+        SetLastError(0);
+        EXPECT_FALSE(CloseHandle(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+}
+
+// SetEvent releases the waiter there and then: a ResetEvent right after it, or
+// another thread's wait, cannot take the release back.
+TEST_F(Sync, SetEventOnAnAutoResetEventReleasesItsWaiterForGood)
+{
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::optional<sim::Clock::Hold> hold(machine().clock());  // the waiter stays asleep until the hold ends
+    auto waiter = std::async(std::launch::async, [event] { return WaitForSingleObject(event, 1000); });
+    ASSERT_TRUE(machine().clock().AwaitWaiters(1));
+    EXPECT_TRUE(SetEvent(event));
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_TRUE(SetEvent(event));  // no waiter left to release: the event stays set
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    hold.reset();
+    EXPECT_EQ(waiter.get(), WAIT_OBJECT_0);
+    CloseHandle(event);
+}
+
 TEST_F(Sync, CriticalSectionIsRecursiveAndExcludesOtherThreads)
 {
     CRITICAL_SECTION section;

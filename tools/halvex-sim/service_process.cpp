@@ -32,6 +32,10 @@ constexpr std::chrono::seconds kDriverStuckLimit{90}; // host time the driver ma
 constexpr std::chrono::milliseconds kStopTimeout{60000};
 constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with the service running
 constexpr int kKilledExitCode = 1;        // what taskkill /f leaves as the process's exit code
+// Simulated time from a shell launch to its first effect: Windows starts
+// cmd.exe, and cmd.exe the first program of the line, before anything happens
+// (tens of milliseconds); the launching thread goes on meanwhile.
+constexpr uint64_t kShellStartMs = 50;
 constexpr int kCrashSignal = SIGUSR2;     // asks the worker thread to crash
 
 // A page the process may not touch, mapped before the service starts.
@@ -50,6 +54,7 @@ __attribute__((no_sanitize("address", "undefined"))) void CrashThisThread(int)
     sigemptyset(&fault);
     sigaddset(&fault, SIGSEGV);
     pthread_sigmask(SIG_UNBLOCK, &fault, nullptr);
+    g_crashArmed.store(false);  // once: the crash path's own sleeps on this thread must not fault again
     *g_forbiddenPage = 0;
 }
 
@@ -406,7 +411,12 @@ private:
     {
         const auto launches = machine().shell().Launches();
         const auto self = static_cast<uint32_t>(getpid());
+        const uint64_t now = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(machine().clock().Elapsed()).count());
         for (; m_launchesRead < launches.size(); ++m_launchesRead) {
+            if (ServiceState() != Service::Ended && now < launches[m_launchesRead].elapsedMs + kShellStartMs) {
+                break;  // cmd.exe is still starting, while the service process goes on
+            }
             const auto effects =
                 sim::Shell::Effects(launches[m_launchesRead], self, machine().serviceDatabase());
             m_killRequested = m_killRequested || sim::Shell::Kills(effects, self);

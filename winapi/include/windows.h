@@ -17,3 +17,4 @@
 #include "win32/service.h"
 #include "win32/service_manager.h"
 #include "win32/exceptions.h"
+#include "win32/crt_errors.h"

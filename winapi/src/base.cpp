@@ -1,10 +1,45 @@
+#include <mutex>
+#include <set>
+
 #include <windows.h>
 
 #include "handles.h"
 
 namespace {
+
 thread_local DWORD g_lastError = 0;
+
+// The handle table; never destroyed, as handles may be closed while the process exits.
+std::mutex g_handlesMutex;
+std::set<const void*>& OpenHandles()
+{
+    static auto* handles = new std::set<const void*>();
+    return *handles;
 }
+
+}  // namespace
+
+namespace winapi_impl {
+
+KernelObject::KernelObject()
+{
+    std::lock_guard<std::mutex> lock(g_handlesMutex);
+    OpenHandles().insert(this);
+}
+
+KernelObject::~KernelObject()
+{
+    std::lock_guard<std::mutex> lock(g_handlesMutex);
+    OpenHandles().erase(this);
+}
+
+KernelObject* FromHandle(HANDLE handle)
+{
+    std::lock_guard<std::mutex> lock(g_handlesMutex);
+    return OpenHandles().count(handle) != 0 ? static_cast<KernelObject*>(handle) : nullptr;
+}
+
+}  // namespace winapi_impl
 
 DWORD GetLastError()
 {

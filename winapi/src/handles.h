@@ -7,17 +7,18 @@
 
 namespace winapi_impl {
 
+// Every object is in the process's handle table from its creation until its
+// handle is closed.
 struct KernelObject {
-    virtual ~KernelObject() = default;
+    KernelObject();
+    virtual ~KernelObject();
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
 };
 
-inline KernelObject* FromHandle(HANDLE handle)
-{
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    return static_cast<KernelObject*>(handle);
-}
+// The object behind an open handle; null for a closed or unknown handle (the
+// callers then fail with ERROR_INVALID_HANDLE, as Windows does).
+KernelObject* FromHandle(HANDLE handle);
 
 // A file, folder or link opened with CreateFile: its descriptor, and the
 // access and sharing it was opened with, against which later opens of the same

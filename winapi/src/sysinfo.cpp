@@ -93,6 +93,9 @@ void GetSystemTime(LPSYSTEMTIME time)
 
 void GetSystemTimeAsFileTime(LPFILETIME time)
 {
+    if (sim::Machine::Get().crash().TakeFault(__func__)) {
+        *reinterpret_cast<volatile int*>(sizeof(int)) = 0;  // an unmapped page
+    }
     std::time_t seconds;
     uint16_t milliseconds;
     sim::Machine::Get().clock().Now(seconds, milliseconds);

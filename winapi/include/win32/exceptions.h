@@ -1,7 +1,8 @@
 // Exceptions that no handler took: the process-wide filter that sees them, and
 // the immediate end of the process. On Linux the fatal signals (a bad memory
-// access, a division by zero, an illegal instruction, a bus error, an abort)
-// reach the filter as the exceptions Windows raises for them.
+// access, a division by zero, an illegal instruction, a bus error)
+// reach the filter as the exceptions Windows raises for them; an abort does not,
+// as on Windows, where the C runtime's abort ends the process by itself.
 #pragma once
 
 #include "win32/base.h"
@@ -53,7 +54,20 @@ typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
 
 // Returns the filter installed before.
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+
+// Handlers that see an exception before the filter (first: ahead of those
+// added before); one returning EXCEPTION_CONTINUE_EXECUTION ends the search.
+// At most four; null when no more can be added.
+typedef LONG(CALLBACK* PVECTORED_EXCEPTION_HANDLER)(PEXCEPTION_POINTERS exceptionInfo);
+PVOID AddVectoredExceptionHandler(ULONG first, PVECTORED_EXCEPTION_HANDLER handler);
+
+// The stack the calling thread keeps for handling its own stack overflow; a
+// request is only ever raised. Sets *stackSizeInBytes to the earlier
+// guarantee; fails (ERROR_INVALID_PARAMETER) above 32 KiB.
+BOOL SetThreadStackGuarantee(PULONG stackSizeInBytes);
 // Ends the process at once: the message goes to stderr and the exit status is
 // 21, the low byte of STATUS_FATAL_APP_EXIT.
 void FatalAppExitW(UINT action, LPCWSTR messageText);
 HANDLE GetCurrentProcess();
+// The caller's instruction, stack and frame pointers.
+void RtlCaptureContext(PCONTEXT context);

@@ -290,8 +290,7 @@ private:
         }
         case K::Crash: {
             const Passed started = PassTime(kStopTimeout, [this] {
-                return ServiceState() != Service::StartRequested ||
-                       InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused});
+                return ServiceState() != Service::StartRequested || ServiceUp();
             });
             if (started == Passed::Restart) {
                 return false;
@@ -433,12 +432,19 @@ private:
         return queue.Waiters() == 1 && queue.Count() == 0;
     }
 
-    // The service is running (or paused) and its service main, which made the
-    // first report, waits for the stop: the worker thread has been started.
+    // The service is up and its service main, which made the first report,
+    // waits for the stop: the worker thread has been started.
     bool ServiceMainWaits()
     {
-        return InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused}) &&
-               machine().clock().IsWaiting(machine().services().Reports().front().threadId);
+        return ServiceUp() && machine().clock().IsWaiting(machine().services().Reports().front().threadId);
+    }
+
+    // The service has started and is not stopping: running, or in any state of
+    // a pause or continue (a pause only reported pending leaves it working).
+    bool ServiceUp()
+    {
+        using C = sim::ServiceControl;
+        return InState({C::kRunning, C::kContinuePending, C::kPausePending, C::kPaused});
     }
 
     // A service that reported itself running may not have started its worker

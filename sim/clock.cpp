@@ -180,6 +180,34 @@ void Clock::Advance(uint32_t milliseconds)
     TimedWait(nullptr, milliseconds, WaitRecord::Kind::Sleep, false);
 }
 
+void Clock::AdvanceTo(Duration until)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Waiter waiter;
+    waiter.deadline = until;
+    waiter.drivesTime = true;
+    WaitLocked(lock, waiter);
+}
+
+std::optional<Clock::Duration> Clock::NextEvent() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Duration now = NowLocked();
+    std::optional<Duration> next;
+    const auto consider = [&next, now](std::optional<Duration> time) {
+        if (time && *time > now && (!next || *time < *next)) {
+            next = time;
+        }
+    };
+    for (const Waiter* waiter : m_waiters) {
+        consider(waiter->deadline);
+    }
+    for (const Timeline* timeline : m_timelines) {
+        consider(timeline->NextDueLocked());
+    }
+    return next;
+}
+
 bool Clock::RunUntil(const std::function<bool()>& doneLocked, std::chrono::milliseconds realTimeout)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -219,6 +247,45 @@ bool Clock::IsWaiting(uint32_t threadId) const
     std::lock_guard<std::mutex> lock(m_mutex);
     return std::any_of(m_waiters.begin(), m_waiters.end(),
                        [threadId](const Waiter* waiter) { return waiter->threadId == threadId; });
+}
+
+bool Clock::AwaitStill(std::chrono::milliseconds realTimeout)
+{
+    const Steady::time_point giveUp = Steady::now() + realTimeout;
+    for (int stillLooks = 0;;) {
+        stillLooks = AnythingRunnable() ? 0 : stillLooks + 1;
+        if (stillLooks == 2) {
+            return true;
+        }
+        if (Steady::now() > giveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(kRunnableRecheck);
+    }
+}
+
+bool Clock::AnythingRunnable() const
+{
+    std::vector<uint32_t> excluded = {CurrentThreadId()};
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const Duration now = NowLocked();
+        if (m_holds > 0 ||
+            std::any_of(m_waiters.begin(), m_waiters.end(), [this](const Waiter* w) { return OverLocked(*w); }) ||
+            std::any_of(m_timelines.begin(), m_timelines.end(),
+                        [now](const Timeline* t) { return t->BusyLocked(now); })) {
+            return true;
+        }
+        if (!m_waitForReadyThreads) {
+            return false;
+        }
+        for (const Waiter* waiter : m_waiters) {
+            excluded.push_back(waiter->threadId);
+        }
+    }
+    // Read without the clock's lock: a thread waiting for that lock would
+    // look blocked although it runs on as soon as the lock is free.
+    return OtherThreadRunnable(excluded);
 }
 
 std::optional<Clock::Duration> Clock::NextDue() const

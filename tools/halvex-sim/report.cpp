@@ -208,7 +208,8 @@ bool WriteJsonReport(const Report& report, const std::string& path)
     json["log_files"] = r.logFiles;
     json["log"] = r.logLines;
     std::ofstream file(path);
-    file << json.dump(2) << "\n";
+    // A reply of garbage bytes is not UTF-8: such bytes are written as U+FFFD.
+    file << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return static_cast<bool>(file);
 }
 

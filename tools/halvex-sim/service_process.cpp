@@ -33,6 +33,9 @@ constexpr std::chrono::milliseconds kStopTimeout{60000};
 constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with the service running
 constexpr int kKilledExitCode = 1;        // what taskkill /f leaves as the process's exit code
 constexpr int kCrashSignal = SIGUSR2;     // asks the worker thread to crash
+// A launched command line runs this long after the launch (cmd.exe starting):
+// a process that ends itself meanwhile, as a crashed one does, is not killed.
+constexpr std::chrono::milliseconds kCommandLineStart{50};
 
 // A page the process may not touch, mapped before the service starts.
 volatile int* g_forbiddenPage = nullptr;
@@ -197,6 +200,7 @@ private:
         }
         for (size_t i = m_plan.firstStep; i < m_scenario.timeline.size(); ++i) {
             const Step& step = m_scenario.timeline[i];
+            AwaitStill();
             if ((step.kind == Step::Kind::Start && ServiceState() == Service::Ended) || RestartDue()) {
                 break;  // a new service process: the parent starts it
             }
@@ -300,7 +304,10 @@ private:
                 break;
             }
             // The worker crashes at a point where it holds no lock: in its next
-            // Sleep, or at once when it waits for work.
+            // Sleep, or at once when it waits for work. Counted from where the
+            // service has come to rest at this instant, the point is the same
+            // in every run.
+            AwaitStill();
             g_crashTarget = CHalvexService::GetInstance()->m_taskThread.native_handle();
             g_crashArmed.store(true);
             machine().clock().SetSleepHook([](uint32_t) {
@@ -310,10 +317,9 @@ private:
             });
             // A worker waiting for work does not sleep: the signal crashes it there,
             // once, whenever it comes to wait before its next Sleep.
-            bool signalled = false;
-            return PassTime(kStopTimeout, [this, &signalled] {
-                       if (!signalled && WorkerWaits()) {
-                           signalled = true;
+            return PassTime(kStopTimeout, [this] {
+                       if (!m_crashSignalled && WorkerWaits()) {
+                           m_crashSignalled = true;
                            pthread_kill(g_crashTarget, kCrashSignal);
                        }
                        return false;  // the process ends on its own; until then the laptop lives on
@@ -342,14 +348,15 @@ private:
     Passed PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
     {
         const sim::Clock::Duration target = machine().clock().Elapsed() + span;
-        m_bound->MoveTo(target);
-        const Passed passed = PassTimeUntil(target, done);
+        const Passed passed = m_plan.time.mode == sim::Clock::Mode::Instant ? PassInstantTimeUntil(target, done)
+                                                                            : PassTimeUntil(target, done);
         m_bound->HoldAtNow();
         return passed;
     }
 
     Passed PassTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
     {
+        m_bound->MoveTo(target);
         using Steady = std::chrono::steady_clock;
         auto& clock = machine().clock();
         sim::Clock::Duration lastSeen = clock.Elapsed();
@@ -388,8 +395,36 @@ private:
         }
     }
 
+    // Instant time goes from one instant where something happens to the next
+    // (a wait's end, a delivery), and at each the driver looks only once the
+    // service and the laptop have done all they do there. So `done`, a
+    // restart and the next step see the same state in every run, however the
+    // host schedules the threads.
+    Passed PassInstantTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
+    {
+        auto& clock = machine().clock();
+        for (;;) {
+            Beat();
+            AwaitStill();
+            const bool isDone = done();
+            if (RestartDue()) {
+                return Passed::Restart;
+            }
+            if (isDone) {
+                return Passed::Done;
+            }
+            const sim::Clock::Duration now = clock.Elapsed();
+            if (now >= target) {
+                return Passed::TimedOut;
+            }
+            const sim::Clock::Duration next = std::min(clock.NextEvent().value_or(target), target);
+            m_bound->MoveTo(next);
+            clock.AdvanceTo(next);
+        }
+    }
+
     // A restart was requested through the shell: a command line that ends this
-    // process (the service's) ends it now; once the service process has ended,
+    // process (the service's) ends it once it runs (kCommandLineStart); once the service process has ended,
     // a command line that starts the service again has the parent start a new
     // one, and the timeline goes on there. The launches are read as cmd.exe
     // runs them (sim::Shell::Effects), each once.
@@ -400,10 +435,12 @@ private:
         for (; m_launchesRead < launches.size(); ++m_launchesRead) {
             const auto effects =
                 sim::Shell::Effects(launches[m_launchesRead], self, machine().serviceDatabase());
-            m_killRequested = m_killRequested || sim::Shell::Kills(effects, self);
+            if (sim::Shell::Kills(effects, self) && !m_killAt) {
+                m_killAt = std::chrono::milliseconds(launches[m_launchesRead].elapsedMs) + kCommandLineStart;
+            }
             m_startRequested = m_startRequested || sim::Shell::StartsService(effects);
         }
-        if (ServiceState() == Service::StartRequested && m_killRequested) {
+        if (ServiceState() == Service::StartRequested && m_killAt && machine().clock().Elapsed() >= *m_killAt) {
             Flush();
             std::fflush(stdout);
             _exit(kKilledExitCode);
@@ -425,7 +462,9 @@ private:
     // an empty queue.
     bool WorkerWaits()
     {
-        if (!ServiceMainWaits()) {
+        // A worker sent the crash signal still counts as a waiter of the queue,
+        // but it is crashing: time waits for the process to end.
+        if (m_crashSignalled || !ServiceMainWaits()) {
             return false;
         }
         CTaskQueue& queue = CHalvexService::GetInstance()->m_taskQueue;
@@ -461,6 +500,17 @@ private:
             std::this_thread::sleep_for(kPoll);
         }
         return true;
+    }
+
+    // Everything the service and the laptop do at this instant is done
+    // (simulated time is held between steps): the next step finds them in the
+    // same place in every run.
+    void AwaitStill()
+    {
+        if (m_plan.time.mode == sim::Clock::Mode::Instant && !machine().clock().AwaitStill(kHangLimit)) {
+            Problem("the laptop kept running for " + std::to_string(kHangLimit.count()) +
+                    " s of host time without simulated time passing; threads: " + ThreadStates());
+        }
     }
 
     // The service's last report has one of the states.
@@ -536,7 +586,8 @@ private:
     size_t m_transcriptSeen = 0;
     size_t m_reportsSeen = 0;
     size_t m_launchesRead = 0;  // the launches RestartDue has read
-    bool m_killRequested = false;
+    bool m_crashSignalled = false;  // only the driver thread touches it
+    std::optional<sim::Clock::Duration> m_killAt;  // when a launched command line ends this process
     bool m_startRequested = false;
 };
 

@@ -27,6 +27,8 @@ constexpr std::chrono::milliseconds kSettle{10};
 // never blocks must not stop time for good).
 constexpr std::chrono::microseconds kRunnableRecheck{200};
 constexpr std::chrono::milliseconds kRunnableGrace{100};
+// AwaitStill looks twice, this far apart, to see that nothing runs.
+constexpr std::chrono::microseconds kStillRecheck{50};
 
 #ifdef _WIN32
 // The Windows build (the simulated modem inside a COM server) runs in real
@@ -260,7 +262,7 @@ bool Clock::AwaitStill(std::chrono::milliseconds realTimeout)
         if (Steady::now() > giveUp) {
             return false;
         }
-        std::this_thread::sleep_for(kRunnableRecheck);
+        std::this_thread::sleep_for(kStillRecheck);
     }
 }
 

@@ -178,13 +178,24 @@ private:
     void RestoreLaptop()
     {
         using K = Step::Kind;
+        bool unplugged = false;
+        const Step* modemState = nullptr;
         for (size_t i = 0; i < m_plan.firstStep; ++i) {
             const Step& step = m_scenario.timeline[i];
             if (step.kind == K::Fault && step.fault.count < 0) {
                 ArmFault(step.fault);
-            } else if (step.kind == K::Unplug || step.kind == K::Plug || step.kind == K::ModemState) {
-                Play(step);
+            } else if (step.kind == K::Unplug || step.kind == K::Plug) {
+                unplugged = step.kind == K::Unplug;
+            } else if (step.kind == K::ModemState) {
+                modemState = &step;
             }
+        }
+        // Only where the steps left the modem counts, not each of them.
+        if (modemState != nullptr) {
+            Play(*modemState);
+        }
+        if (unplugged) {
+            machine().mbn().RemoveModem();
         }
         machine().mbn().WaitIdle();  // the news of an unplug is out before the service starts
     }

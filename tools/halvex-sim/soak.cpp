@@ -28,6 +28,7 @@ struct SoakOptions {
     uint32_t runs = 2;
     std::string scenarioPath;  // empty: the scenario of the seed
     std::string savePath;      // where a failing generated scenario is written
+    bool print = false;        // only print the generated scenario
 };
 
 std::string ReadFile(const fs::path& path)
@@ -241,11 +242,16 @@ int SoakMain(int argc, char** argv)
     app.add_option("--save", options.savePath,
                    "Where a failing generated scenario is written (default soak-seed-N.xml)")
         ->type_name("FILE");
+    app.add_flag("--print", options.print, "Only print the scenario of the seed");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
         return code == 0 ? 0 : 2;
+    }
+    if (options.print) {
+        std::cout << SoakScenario(options.seed, options.events);
+        return 0;
     }
     return Soak(options);
 }

@@ -268,7 +268,7 @@ bool Clock::AwaitStill(std::chrono::milliseconds realTimeout)
 
 bool Clock::AnythingRunnable() const
 {
-    std::vector<uint32_t> excluded = {CurrentThreadId()};
+    bool lookAtThreads = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const Duration now = NowLocked();
@@ -278,16 +278,13 @@ bool Clock::AnythingRunnable() const
                         [now](const Timeline* t) { return t->BusyLocked(now); })) {
             return true;
         }
-        if (!m_waitForReadyThreads) {
-            return false;
-        }
-        for (const Waiter* waiter : m_waiters) {
-            excluded.push_back(waiter->threadId);
-        }
+        lookAtThreads = m_waitForReadyThreads;
     }
-    // Read without the clock's lock: a thread waiting for that lock would
-    // look blocked although it runs on as soon as the lock is free.
-    return OtherThreadRunnable(excluded);
+    // Read without the clock's lock, and with the threads inside a clock wait:
+    // a thread waiting for the lock would look blocked although it runs on as
+    // soon as the lock is free, and a waiter that runs (looking again, with the
+    // lock) may hold up what it is waited for.
+    return lookAtThreads && OtherThreadRunnable({CurrentThreadId()});
 }
 
 std::optional<Clock::Duration> Clock::NextDue() const

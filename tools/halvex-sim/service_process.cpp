@@ -26,7 +26,7 @@
 namespace halvex_sim {
 namespace {
 
-constexpr std::chrono::milliseconds kPoll{2};         // host time between looks while the service works
+constexpr std::chrono::milliseconds kPoll{2};         // host time between the driver's looks in real time
 constexpr std::chrono::seconds kHangLimit{30};        // host time without simulated time moving
 constexpr std::chrono::seconds kDriverStuckLimit{90}; // host time the driver may spend in one call (Instant time)
 constexpr std::chrono::milliseconds kStopTimeout{60000};
@@ -352,26 +352,22 @@ private:
     enum class Passed { Done, TimedOut, Restart };
 
     // Lets simulated time pass until `done` holds or `span` has passed, or a
-    // restart is due. Instant time stands still between steps and never runs
-    // past the step's end. The driver moves it only while the service is idle,
-    // one due event at a time, so that every event finds the service where
-    // real time would; while the service works, its own waits move time.
+    // restart is due. Time stands still between steps (Instant time) and never
+    // runs past the step's end.
     Passed PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
     {
         const sim::Clock::Duration target = machine().clock().Elapsed() + span;
         const Passed passed = m_plan.time.mode == sim::Clock::Mode::Instant ? PassInstantTimeUntil(target, done)
-                                                                            : PassTimeUntil(target, done);
+                                                                            : PassRealTimeUntil(target, done);
         m_bound->HoldAtNow();
         return passed;
     }
 
-    Passed PassTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
+    // Real and scaled time move on their own; the driver looks every few
+    // milliseconds of host time.
+    Passed PassRealTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
     {
-        m_bound->MoveTo(target);
-        using Steady = std::chrono::steady_clock;
         auto& clock = machine().clock();
-        sim::Clock::Duration lastSeen = clock.Elapsed();
-        Steady::time_point lastMove = Steady::now();
         for (;;) {
             Beat();
             // A service process that ended asked for its restart before it ended:
@@ -383,26 +379,10 @@ private:
             if (isDone) {
                 return Passed::Done;
             }
-            const sim::Clock::Duration now = clock.Elapsed();
-            if (now >= target) {
+            if (clock.Elapsed() >= target) {
                 return Passed::TimedOut;
             }
-            if (now != lastSeen) {
-                lastSeen = now;
-                lastMove = Steady::now();
-            } else if (Steady::now() - lastMove > kHangLimit) {
-                Problem("simulated time stood still for " + std::to_string(kHangLimit.count()) +
-                        " s of host time: the service seems to hang");
-                return Passed::TimedOut;
-            }
-            if (ServiceIdle()) {
-                const std::optional<sim::Clock::Duration> next = clock.NextDue();
-                const sim::Clock::Duration until = next && *next < target ? *next : target;
-                const auto step = std::chrono::ceil<std::chrono::milliseconds>(until - now);
-                clock.Advance(static_cast<uint32_t>(std::max<int64_t>(step.count(), 1)));
-            } else {
-                clock.Follow(target, kPoll);
-            }
+            clock.Follow(target, kPoll);
         }
     }
 
@@ -435,9 +415,9 @@ private:
     }
 
     // A restart was requested through the shell: a command line that ends this
-    // process (the service's) ends it once it runs (kCommandLineStart); once the service process has ended,
-    // a command line that starts the service again has the parent start a new
-    // one, and the timeline goes on there. The launches are read as cmd.exe
+    // process (the service's) ends it once it runs (kCommandLineStart); once
+    // the service process has ended, a command line that starts the service
+    // again has the parent start a new one, and the timeline goes on there. The launches are read as cmd.exe
     // runs them (sim::Shell::Effects), each once.
     bool RestartDue()
     {
@@ -457,15 +437,6 @@ private:
             _exit(kKilledExitCode);
         }
         return m_startRequested && ServiceState() == Service::Ended;
-    }
-
-    // The service waits for work and no delivery of the laptop is due or running.
-    bool ServiceIdle()
-    {
-        if (machine().clock().TimelinesBusy()) {
-            return false;
-        }
-        return ServiceState() != Service::StartRequested || WorkerWaits();
     }
 
     // The service has settled in a state (no start, stop, pause or continue

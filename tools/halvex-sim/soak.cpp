@@ -104,7 +104,8 @@ std::vector<std::string> RunProblems(int status, const fs::path& prefix)
         problems.push_back("no JSON report");
         return problems;
     }
-    for (const auto& failure : nlohmann::json::parse(json).at("failures")) {
+    const nlohmann::json report = nlohmann::json::parse(json);
+    for (const auto& failure : report.at("failures")) {
         problems.push_back(failure.get<std::string>());
     }
     return problems;

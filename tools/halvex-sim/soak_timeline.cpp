@@ -80,6 +80,10 @@ public:
         } else if (roll < 80) {
             Fault();
         } else if (roll < 82) {
+            // Stopped on a settled laptop: how long the stop takes depends on
+            // the threads (the service polls for its worker's end every
+            // 20 ms), and nothing may fall into that span.
+            Settle();
             Emit("<stop/>");
             m_running = false;
             m_paused = false;

@@ -332,6 +332,7 @@ private:
                        if (!m_crashSignalled && WorkerWaits()) {
                            m_crashSignalled = true;
                            pthread_kill(g_crashTarget, kCrashSignal);
+                           AwaitCrash();
                        }
                        return false;  // the process ends on its own; until then the laptop lives on
                    }) != Passed::Restart;
@@ -482,6 +483,18 @@ private:
             std::this_thread::sleep_for(kPoll);
         }
         return true;
+    }
+
+    // The signalled worker crashes and the process ends itself before any
+    // simulated time passes: the driver waits in host time (a worker that
+    // has not yet woken for the signal would look as if at rest).
+    void AwaitCrash()
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + kHangLimit;
+        while (std::chrono::steady_clock::now() < giveUp && !RestartDue()) {
+            Beat();
+            std::this_thread::sleep_for(kPoll);
+        }
     }
 
     // Everything the service and the laptop do at this instant is done

@@ -27,6 +27,8 @@ constexpr std::chrono::milliseconds kSettle{10};
 // never blocks must not stop time for good).
 constexpr std::chrono::microseconds kRunnableRecheck{200};
 constexpr std::chrono::milliseconds kRunnableGrace{100};
+// AwaitStill looks twice, this far apart, to see that nothing runs.
+constexpr std::chrono::microseconds kStillRecheck{50};
 
 #ifdef _WIN32
 // The Windows build (the simulated modem inside a COM server) runs in real
@@ -197,6 +199,34 @@ void Clock::Advance(uint32_t milliseconds)
     TimedWait(nullptr, milliseconds, WaitRecord::Kind::Sleep, false);
 }
 
+void Clock::AdvanceTo(Duration until)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Waiter waiter;
+    waiter.deadline = until;
+    waiter.drivesTime = true;
+    WaitLocked(lock, waiter);
+}
+
+std::optional<Clock::Duration> Clock::NextEvent() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Duration now = NowLocked();
+    std::optional<Duration> next;
+    const auto consider = [&next, now](std::optional<Duration> time) {
+        if (time && *time > now && (!next || *time < *next)) {
+            next = time;
+        }
+    };
+    for (const Waiter* waiter : m_waiters) {
+        consider(waiter->deadline);
+    }
+    for (const Timeline* timeline : m_timelines) {
+        consider(timeline->NextDueLocked());
+    }
+    return next;
+}
+
 bool Clock::RunUntil(const std::function<bool()>& doneLocked, std::chrono::milliseconds realTimeout)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -236,6 +266,42 @@ bool Clock::IsWaiting(uint32_t threadId) const
     std::lock_guard<std::mutex> lock(m_mutex);
     return std::any_of(m_waiters.begin(), m_waiters.end(),
                        [threadId](const Waiter* waiter) { return waiter->threadId == threadId; });
+}
+
+bool Clock::AwaitStill(std::chrono::milliseconds realTimeout)
+{
+    const Steady::time_point giveUp = Steady::now() + realTimeout;
+    for (int stillLooks = 0;;) {
+        stillLooks = AnythingRunnable() ? 0 : stillLooks + 1;
+        if (stillLooks == 2) {
+            return true;
+        }
+        if (Steady::now() > giveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(kStillRecheck);
+    }
+}
+
+bool Clock::AnythingRunnable() const
+{
+    bool lookAtThreads = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const Duration now = NowLocked();
+        if (m_holds > 0 ||
+            std::any_of(m_waiters.begin(), m_waiters.end(), [this](const Waiter* w) { return OverLocked(*w); }) ||
+            std::any_of(m_timelines.begin(), m_timelines.end(),
+                        [now](const Timeline* t) { return t->BusyLocked(now); })) {
+            return true;
+        }
+        lookAtThreads = m_waitForReadyThreads;
+    }
+    // Read without the clock's lock, and with the threads inside a clock wait:
+    // a thread waiting for the lock would look blocked although it runs on as
+    // soon as the lock is free, and a waiter that runs (looking again, with the
+    // lock) may hold up what it is waited for.
+    return lookAtThreads && OtherThreadRunnable({CurrentThreadId()});
 }
 
 std::optional<Clock::Duration> Clock::NextDue() const

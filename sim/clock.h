@@ -129,6 +129,12 @@ public:
     // ---- tests and the simulator ----
     // A wait of that long on the calling thread (not recorded).
     void Advance(uint32_t milliseconds);
+    // The same until simulated time `until`.
+    void AdvanceTo(Duration until);
+    // The next time Instant time would stop at: the earliest deadline of the
+    // waiters and due time of the timelines' work after now; none when no
+    // wait has a deadline and nothing is queued.
+    std::optional<Duration> NextEvent() const;
     // Until `doneLocked` (checked under Mutex()) holds; in Instant mode time
     // moves to each due timeline item in turn meanwhile (so a timeline's wait
     // for idle runs what it has queued). False when `realTimeout` of host time
@@ -147,6 +153,13 @@ public:
     std::optional<Duration> NextDue() const;
     // The thread (GetCurrentThreadId) is inside a clock wait.
     bool IsWaiting(uint32_t threadId) const;
+    // Until nothing can run at the current instant: no wait is over without
+    // having returned, no timeline has due or running work and (with
+    // WaitForReadyThreads) no thread of the process but the caller is ready
+    // to run, seen twice in a row. What happens at one instant so happens
+    // before whatever the caller does next, however the threads are
+    // scheduled. False when `realTimeout` of host time passed first.
+    bool AwaitStill(std::chrono::milliseconds realTimeout);
     bool TimelinesBusy() const;
     bool TimelinesIdle() const;
 
@@ -198,6 +211,8 @@ private:
     // Another thread of the process, not waiting on the clock, is ready to run
     // (and has not been for longer than a grace): Instant time waits for it.
     bool OthersRunnableLocked();
+    // Something can run now (see AwaitStill). Takes the lock.
+    bool AnythingRunnable() const;
     // Wakes the waiters and, when time moved or changed its pace, the timelines.
     void WakeLocked(bool timeMoved);
     void RecordLocked(const WaitRecord& record);

@@ -178,12 +178,16 @@ struct MobileBroadband::Impl {
     static PresenceOrder DefaultPresenceOrder();
 
     ComRuntime& com;
+    Clock& clock;
     MbnDispatcher dispatcher;
     Tk42nModem modem;
     // Objects made in an earlier generation (before a reset, or before the
     // process left COM) are disconnected.
     std::atomic<uint64_t> generation{1};
 
+    // Taken over a change of presence and the network hook's update, so that
+    // the adapter list always ends as the last change left the modem.
+    std::mutex presenceMutex;
     mutable std::mutex mutex;
     // ---- guarded by mutex ----
     uint64_t presenceEpoch = 1;
@@ -200,6 +204,7 @@ struct MobileBroadband::Impl {
     std::function<void(bool)> networkHook;  // kept across resets
     PresenceOrder presenceOrder = DefaultPresenceOrder();
     PresenceOrder heldBack;  // events of the last leave that wait for the return
+    Clock::Duration newsEndsAt{0};  // when the events of the last presence news have all gone out
 
     bool sameObjects = false;
     SimDeviceServicesContext* handedContext = nullptr;  // not owned; cleared by its destructor

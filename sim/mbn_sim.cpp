@@ -75,7 +75,10 @@ bool MobileBroadband::Impl::Armed::Take(int32_t& hr)
     return true;
 }
 
-MobileBroadband::Impl::Impl(ComRuntime& comRuntime, Clock& clock) : com(comRuntime), dispatcher(clock) {}
+MobileBroadband::Impl::Impl(ComRuntime& comRuntime, Clock& simClock)
+    : com(comRuntime), clock(simClock), dispatcher(simClock)
+{
+}
 
 ULONG MobileBroadband::Impl::NextRequestId()
 {
@@ -220,25 +223,15 @@ struct PresenceNews {
 };
 
 // Marks the modem present or gone. False when it already was.
-bool ChangePresence(MobileBroadband::Impl& hub, bool present, PresenceNews& news)
+bool ChangePresenceLocked(MobileBroadband::Impl& hub, bool present, PresenceNews& news)
 {
-    std::lock_guard<std::mutex> lock(hub.mutex);
     if (hub.present == present) {
         return false;
     }
     hub.present = present;
     hub.NoteLocked(present ? MobileBroadband::Activity::Kind::Returned : MobileBroadband::Activity::Kind::Left);
     news.present = present;
-    // The network hook first (the adapter and its class subkey follow the modem),
-    // then the test's presence listener.
-    news.listener = [hook = hub.networkHook, test = hub.presenceListener](bool now) {
-        if (hook) {
-            hook(now);
-        }
-        if (test) {
-            test(now);
-        }
-    };
+    news.listener = hub.presenceListener;
     if (present) {
         news.events.swap(hub.heldBack);
         return true;
@@ -249,6 +242,27 @@ bool ChangePresence(MobileBroadband::Impl& hub, bool present, PresenceNews& news
     const auto firstArrival = std::find_if(hub.presenceOrder.begin(), hub.presenceOrder.end(), IsArrival);
     news.events.assign(hub.presenceOrder.begin(), firstArrival);
     hub.heldBack.assign(firstArrival, hub.presenceOrder.end());
+    return true;
+}
+
+// Marks the modem present or gone, and its network adapter and class subkey
+// with it, before anyone hears of it: the adapter list is never behind the
+// modem, however the news of several changes is delivered. False when the
+// modem already was.
+bool ChangePresence(MobileBroadband::Impl& hub, bool present, PresenceNews& news)
+{
+    std::lock_guard<std::mutex> order(hub.presenceMutex);
+    std::function<void(bool)> networkHook;
+    {
+        std::lock_guard<std::mutex> lock(hub.mutex);
+        if (!ChangePresenceLocked(hub, present, news)) {
+            return false;
+        }
+        networkHook = hub.networkHook;
+    }
+    if (networkHook) {
+        networkHook(present);
+    }
     return true;
 }
 
@@ -285,13 +299,25 @@ uint32_t SwitchPresenceNow(MobileBroadband::Impl& hub, bool present)
     return ChangePresence(hub, present, news) ? Announce(hub, news) : 0;
 }
 
-// The modem leaves or returns at once; the news goes out on a worker thread.
+// The modem leaves or returns at once; the news goes out on a worker thread,
+// after the events of the news before it (a return at the moment of a
+// departure is announced after the departure, as the sources see them in turn).
 void SwitchPresenceAndPost(MobileBroadband::Impl* hub, bool present)
 {
     PresenceNews news;
-    if (ChangePresence(*hub, present, news)) {
-        hub->dispatcher.Post([hub, news] { Announce(*hub, news); });
+    if (!ChangePresence(*hub, present, news)) {
+        return;
     }
+    const Clock::Duration now = hub->clock.Elapsed();
+    uint32_t delayMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(hub->mutex);
+        if (hub->newsEndsAt > now) {
+            delayMs = static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(hub->newsEndsAt - now).count());
+        }
+        hub->newsEndsAt = now + std::chrono::milliseconds(delayMs + kPresenceEventSpacingMs * news.events.size());
+    }
+    hub->dispatcher.Post([hub, news] { Announce(*hub, news); }, delayMs);
 }
 
 }  // namespace
@@ -370,6 +396,7 @@ void MobileBroadband::Impl::Reset()
         activityListener = nullptr;
         presenceOrder = DefaultPresenceOrder();
         heldBack.clear();
+        newsEndsAt = Clock::Duration{0};
         sameObjects = false;
         earlySessionCompletions = false;
         rebootStatus = S_OK;

@@ -156,8 +156,9 @@ public:
     void SetCommandLatency(uint32_t milliseconds);
     // Called (on a worker thread) whenever the modem leaves (false) or returns (true).
     void SetPresenceListener(std::function<void(bool present)> listener);
-    // The machine's own hook, called before the presence listener and kept
-    // across resets: the modem's network adapter and class subkey follow it.
+    // The machine's own hook, kept across resets: the modem's network adapter
+    // and class subkey follow it. Called on the thread that changes the
+    // modem's presence, before any news of the change goes out.
     void SetNetworkHook(std::function<void(bool present)> hook);
 
     // ---- the platform's latitude ----

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/config_model.h"
+#include "core/bring_up_limits.h"
 #include "core/state/halvex_service.h"
 #include "logging/log_helper.h"
 #include "mbn/varnick_mbim_manager.h"
@@ -18,15 +19,7 @@ const char* const kOpen = "CHalvexService::tryOpenATService";
 
 const char* const kDormant = "IfOperStatusDormant";
 
-constexpr DWORD kInitializedWaitMs = 200;
-constexpr DWORD kInitRetryWaitMs = 1000;
-constexpr int kMaxInitAttempts = 17;
-constexpr DWORD kLookupRetryWaitMs = 1500;
-constexpr int kMaxEmptyLookups = 12;
-constexpr DWORD kDormantWaitMs = 1000;
-constexpr int kMaxDormantReadings = 17;
-constexpr DWORD kOpenRetryWaitMs = 1000;
-constexpr int32_t kMaxOpenRetries = 21;  // re-posts; the counter outlives runs
+using namespace BringUpLimits;
 
 }  // namespace
 

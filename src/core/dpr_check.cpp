@@ -4,6 +4,7 @@
 
 #include "config/config_model.h"
 #include "config/dpr_method.h"
+#include "core/bring_up_limits.h"
 #include "core/state/halvex_service.h"
 #include "logging/log_helper.h"
 #include "mbn/varnick_mbim_manager.h"
@@ -17,8 +18,8 @@ const char* const kReboot = "CHalvexService::tryRebootDevice";
 // Consecutive failed query sends, across tasks; reset only by a sent query.
 // Only the worker thread touches it.
 int32_t g_nQuerySendFailCount = 0;
-constexpr int32_t kMaxQuerySendRetries = 30;
-constexpr DWORD kQueryRetryWaitMs = 500;
+using BringUpLimits::kMaxQuerySendRetries;
+using BringUpLimits::kQueryRetryWaitMs;
 
 // Sends one command; an empty text (a command that could not be formatted) is
 // a failure and is never sent.

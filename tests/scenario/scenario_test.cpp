@@ -178,7 +178,7 @@ TEST(ScenarioTest, EveryExampleParses)
         }
         ++files;
     }
-    EXPECT_EQ(files, 16);
+    EXPECT_EQ(files, 18);
 }
 
 }  // namespace

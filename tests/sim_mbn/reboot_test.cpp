@@ -90,6 +90,15 @@ TEST_F(RebootTest, PresenceEventsFollowTheChosenInterleaving)
         EXPECT_EQ(m_sink->Names(), expected);
         EXPECT_EQ(OpenService(), S_OK);
     }
+    // A return at the moment of a departure is announced after the departure's events.
+    ASSERT_TRUE(mbn().SetPresenceEventOrder(kOrders[0]));
+    const size_t seen = m_sink->Names().size();
+    mbn().RemoveModem();
+    mbn().ReturnModem();
+    WaitIdle();
+    const Names names = m_sink->Names();
+    EXPECT_EQ(Names(names.begin() + static_cast<ptrdiff_t>(seen), names.end()),
+              (Names{"CapableRemoval", "InterfaceRemoval", "InterfaceArrival", "CapableArrival"}));
     // Each event once, each source's removal before its arrival.
     EXPECT_FALSE(mbn().SetPresenceEventOrder({Presence::CapableArrival, Presence::CapableRemoval,
                                               Presence::InterfaceRemoval, Presence::InterfaceArrival}));

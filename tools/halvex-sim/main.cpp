@@ -20,6 +20,7 @@
 #include "report.h"
 #include "run_folder.h"
 #include "service_process.h"
+#include "soak.h"
 #include "sim/file_system.h"
 #include "sim/firmware.h"
 #include "sim/machine.h"
@@ -315,6 +316,9 @@ int Run(const Options& options)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "soak") {
+        return SoakMain(argc - 1, argv + 1);
+    }
     CLI::App app{"halvex-sim: runs the Halvex service on a simulated laptop described by a scenario file and "
                  "reports what it did.",
                  "halvex-sim"};
@@ -322,7 +326,8 @@ int main(int argc, char** argv)
         "Exit status:\n"
         "  0  the scenario ran and every expectation held\n"
         "  1  an expectation failed (each failure is printed)\n"
-        "  2  unusable command line or scenario file (the message names file, line and problem)");
+        "  2  unusable command line or scenario file (the message names file, line and problem)\n"
+        "halvex-sim soak --help: plays random timelines made from a seed.");
     Options options;
     app.add_option("scenario", options.scenarioPath,
                    "Scenario file (docs/scenarios.md); without it the built-in default scenario "

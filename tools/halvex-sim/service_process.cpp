@@ -26,17 +26,16 @@
 namespace halvex_sim {
 namespace {
 
-constexpr std::chrono::milliseconds kPoll{2};         // host time between looks while the service works
+constexpr std::chrono::milliseconds kPoll{2};         // host time between the driver's looks in real time
 constexpr std::chrono::seconds kHangLimit{30};        // host time without simulated time moving
 constexpr std::chrono::seconds kDriverStuckLimit{90}; // host time the driver may spend in one call (Instant time)
 constexpr std::chrono::milliseconds kStopTimeout{60000};
 constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with the service running
 constexpr int kKilledExitCode = 1;        // what taskkill /f leaves as the process's exit code
-// Simulated time from a shell launch to its first effect: Windows starts
-// cmd.exe, and cmd.exe the first program of the line, before anything happens
-// (tens of milliseconds); the launching thread goes on meanwhile.
-constexpr uint64_t kShellStartMs = 50;
 constexpr int kCrashSignal = SIGUSR2;     // asks the worker thread to crash
+// A launched command line runs this long after the launch (cmd.exe starting):
+// a process that ends itself meanwhile, as a crashed one does, is not killed.
+constexpr std::chrono::milliseconds kCommandLineStart{50};
 
 // A page the process may not touch, mapped before the service starts.
 volatile int* g_forbiddenPage = nullptr;
@@ -181,13 +180,24 @@ private:
     void RestoreLaptop()
     {
         using K = Step::Kind;
+        bool unplugged = false;
+        const Step* modemState = nullptr;
         for (size_t i = 0; i < m_plan.firstStep; ++i) {
             const Step& step = m_scenario.timeline[i];
             if (step.kind == K::Fault && step.fault.count < 0) {
                 ArmFault(step.fault);
-            } else if (step.kind == K::Unplug || step.kind == K::Plug || step.kind == K::ModemState) {
-                Play(step);
+            } else if (step.kind == K::Unplug || step.kind == K::Plug) {
+                unplugged = step.kind == K::Unplug;
+            } else if (step.kind == K::ModemState) {
+                modemState = &step;
             }
+        }
+        // Only where the steps left the modem counts, not each of them.
+        if (modemState != nullptr) {
+            Play(*modemState);
+        }
+        if (unplugged) {
+            machine().mbn().RemoveModem();
         }
         machine().mbn().WaitIdle();  // the news of an unplug is out before the service starts
     }
@@ -203,6 +213,7 @@ private:
         }
         for (size_t i = m_plan.firstStep; i < m_scenario.timeline.size(); ++i) {
             const Step& step = m_scenario.timeline[i];
+            AwaitStill();
             if ((step.kind == Step::Kind::Start && ServiceState() == Service::Ended) || RestartDue()) {
                 break;  // a new service process: the parent starts it
             }
@@ -303,8 +314,7 @@ private:
         }
         case K::Crash: {
             const Passed started = PassTime(kStopTimeout, [this] {
-                return ServiceState() != Service::StartRequested ||
-                       InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused});
+                return ServiceState() != Service::StartRequested || ServiceUp();
             });
             if (started == Passed::Restart) {
                 return false;
@@ -314,7 +324,10 @@ private:
                 break;
             }
             // The worker crashes at a point where it holds no lock: in its next
-            // Sleep, or at once when it waits for work.
+            // Sleep, or at once when it waits for work. Counted from where the
+            // service has come to rest at this instant, the point is the same
+            // in every run.
+            AwaitStill();
             g_crashTarget = CHalvexService::GetInstance()->m_taskThread.native_handle();
             g_crashArmed.store(true);
             machine().clock().SetSleepHook([](uint32_t) {
@@ -324,11 +337,11 @@ private:
             });
             // A worker waiting for work does not sleep: the signal crashes it there,
             // once, whenever it comes to wait before its next Sleep.
-            bool signalled = false;
-            return PassTime(kStopTimeout, [this, &signalled] {
-                       if (!signalled && WorkerWaits()) {
-                           signalled = true;
+            return PassTime(kStopTimeout, [this] {
+                       if (!m_crashSignalled && WorkerWaits()) {
+                           m_crashSignalled = true;
                            pthread_kill(g_crashTarget, kCrashSignal);
+                           AwaitCrash();
                        }
                        return false;  // the process ends on its own; until then the laptop lives on
                    }) != Passed::Restart;
@@ -349,25 +362,22 @@ private:
     enum class Passed { Done, TimedOut, Restart };
 
     // Lets simulated time pass until `done` holds or `span` has passed, or a
-    // restart is due. Instant time stands still between steps and never runs
-    // past the step's end. The driver moves it only while the service is idle,
-    // one due event at a time, so that every event finds the service where
-    // real time would; while the service works, its own waits move time.
+    // restart is due. Time stands still between steps (Instant time) and never
+    // runs past the step's end.
     Passed PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
     {
         const sim::Clock::Duration target = machine().clock().Elapsed() + span;
-        m_bound->MoveTo(target);
-        const Passed passed = PassTimeUntil(target, done);
+        const Passed passed = m_plan.time.mode == sim::Clock::Mode::Instant ? PassInstantTimeUntil(target, done)
+                                                                            : PassRealTimeUntil(target, done);
         m_bound->HoldAtNow();
         return passed;
     }
 
-    Passed PassTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
+    // Real and scaled time move on their own; the driver looks every few
+    // milliseconds of host time.
+    Passed PassRealTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
     {
-        using Steady = std::chrono::steady_clock;
         auto& clock = machine().clock();
-        sim::Clock::Duration lastSeen = clock.Elapsed();
-        Steady::time_point lastMove = Steady::now();
         for (;;) {
             Beat();
             // A service process that ended asked for its restart before it ended:
@@ -379,50 +389,59 @@ private:
             if (isDone) {
                 return Passed::Done;
             }
+            if (clock.Elapsed() >= target) {
+                return Passed::TimedOut;
+            }
+            clock.Follow(target, kPoll);
+        }
+    }
+
+    // Instant time goes from one instant where something happens to the next
+    // (a wait's end, a delivery), and at each the driver looks only once the
+    // service and the laptop have done all they do there. So `done`, a
+    // restart and the next step see the same state in every run, however the
+    // host schedules the threads.
+    Passed PassInstantTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
+    {
+        auto& clock = machine().clock();
+        for (;;) {
+            Beat();
+            AwaitStill();
+            const bool isDone = done();
+            if (RestartDue()) {
+                return Passed::Restart;
+            }
+            if (isDone) {
+                return Passed::Done;
+            }
             const sim::Clock::Duration now = clock.Elapsed();
             if (now >= target) {
                 return Passed::TimedOut;
             }
-            if (now != lastSeen) {
-                lastSeen = now;
-                lastMove = Steady::now();
-            } else if (Steady::now() - lastMove > kHangLimit) {
-                Problem("simulated time stood still for " + std::to_string(kHangLimit.count()) +
-                        " s of host time: the service seems to hang");
-                return Passed::TimedOut;
-            }
-            if (ServiceIdle()) {
-                const std::optional<sim::Clock::Duration> next = clock.NextDue();
-                const sim::Clock::Duration until = next && *next < target ? *next : target;
-                const auto step = std::chrono::ceil<std::chrono::milliseconds>(until - now);
-                clock.Advance(static_cast<uint32_t>(std::max<int64_t>(step.count(), 1)));
-            } else {
-                clock.Follow(target, kPoll);
-            }
+            const sim::Clock::Duration next = std::min(clock.NextEvent().value_or(target), target);
+            m_bound->MoveTo(next);
+            clock.AdvanceTo(next);
         }
     }
 
     // A restart was requested through the shell: a command line that ends this
-    // process (the service's) ends it now; once the service process has ended,
-    // a command line that starts the service again has the parent start a new
-    // one, and the timeline goes on there. The launches are read as cmd.exe
+    // process (the service's) ends it once it runs (kCommandLineStart); once
+    // the service process has ended, a command line that starts the service
+    // again has the parent start a new one, and the timeline goes on there. The launches are read as cmd.exe
     // runs them (sim::Shell::Effects), each once.
     bool RestartDue()
     {
         const auto launches = machine().shell().Launches();
         const auto self = static_cast<uint32_t>(getpid());
-        const uint64_t now = static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(machine().clock().Elapsed()).count());
         for (; m_launchesRead < launches.size(); ++m_launchesRead) {
-            if (ServiceState() != Service::Ended && now < launches[m_launchesRead].elapsedMs + kShellStartMs) {
-                break;  // cmd.exe is still starting, while the service process goes on
-            }
             const auto effects =
                 sim::Shell::Effects(launches[m_launchesRead], self, machine().serviceDatabase());
-            m_killRequested = m_killRequested || sim::Shell::Kills(effects, self);
+            if (sim::Shell::Kills(effects, self) && !m_killAt) {
+                m_killAt = std::chrono::milliseconds(launches[m_launchesRead].elapsedMs) + kCommandLineStart;
+            }
             m_startRequested = m_startRequested || sim::Shell::StartsService(effects);
         }
-        if (ServiceState() == Service::StartRequested && m_killRequested) {
+        if (ServiceState() == Service::StartRequested && m_killAt && machine().clock().Elapsed() >= *m_killAt) {
             Flush();
             std::fflush(stdout);
             _exit(kKilledExitCode);
@@ -430,33 +449,33 @@ private:
         return m_startRequested && ServiceState() == Service::Ended;
     }
 
-    // The service waits for work and no delivery of the laptop is due or running.
-    bool ServiceIdle()
-    {
-        if (machine().clock().TimelinesBusy()) {
-            return false;
-        }
-        return ServiceState() != Service::StartRequested || WorkerWaits();
-    }
-
     // The service has settled in a state (no start, stop, pause or continue
     // under way), its service main waits for the stop and its worker waits on
     // an empty queue.
     bool WorkerWaits()
     {
-        if (!ServiceMainWaits()) {
+        // A worker sent the crash signal still counts as a waiter of the queue,
+        // but it is crashing: time waits for the process to end.
+        if (m_crashSignalled || !ServiceMainWaits()) {
             return false;
         }
         CTaskQueue& queue = CHalvexService::GetInstance()->m_taskQueue;
         return queue.Waiters() == 1 && queue.Count() == 0;
     }
 
-    // The service is running (or paused) and its service main, which made the
-    // first report, waits for the stop: the worker thread has been started.
+    // The service is up and its service main, which made the first report,
+    // waits for the stop: the worker thread has been started.
     bool ServiceMainWaits()
     {
-        return InState({sim::ServiceControl::kRunning, sim::ServiceControl::kPaused}) &&
-               machine().clock().IsWaiting(machine().services().Reports().front().threadId);
+        return ServiceUp() && machine().clock().IsWaiting(machine().services().Reports().front().threadId);
+    }
+
+    // The service has started and is not stopping: running, or in any state of
+    // a pause or continue (a pause only reported pending leaves it working).
+    bool ServiceUp()
+    {
+        using C = sim::ServiceControl;
+        return InState({C::kRunning, C::kContinuePending, C::kPausePending, C::kPaused});
     }
 
     // A service that reported itself running may not have started its worker
@@ -473,6 +492,29 @@ private:
             std::this_thread::sleep_for(kPoll);
         }
         return true;
+    }
+
+    // The signalled worker crashes and the process ends itself before any
+    // simulated time passes: the driver waits in host time (a worker that
+    // has not yet woken for the signal would look as if at rest).
+    void AwaitCrash()
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + kHangLimit;
+        while (std::chrono::steady_clock::now() < giveUp && !RestartDue()) {
+            Beat();
+            std::this_thread::sleep_for(kPoll);
+        }
+    }
+
+    // Everything the service and the laptop do at this instant is done
+    // (simulated time is held between steps): the next step finds them in the
+    // same place in every run.
+    void AwaitStill()
+    {
+        if (m_plan.time.mode == sim::Clock::Mode::Instant && !machine().clock().AwaitStill(kHangLimit)) {
+            Problem("the laptop kept running for " + std::to_string(kHangLimit.count()) +
+                    " s of host time without simulated time passing; threads: " + ThreadStates());
+        }
     }
 
     // The service's last report has one of the states.
@@ -548,7 +590,8 @@ private:
     size_t m_transcriptSeen = 0;
     size_t m_reportsSeen = 0;
     size_t m_launchesRead = 0;  // the launches RestartDue has read
-    bool m_killRequested = false;
+    bool m_crashSignalled = false;  // only the driver thread touches it
+    std::optional<sim::Clock::Duration> m_killAt;  // when a launched command line ends this process
     bool m_startRequested = false;
 };
 

@@ -28,6 +28,9 @@ namespace {
 
 constexpr std::chrono::milliseconds kPoll{2};         // host time between the driver's looks in real time
 constexpr std::chrono::seconds kHangLimit{30};        // host time without simulated time moving
+// Simulated time the crash path may wait before its restart request: the
+// log's lock and its write-out, each bounded by a second.
+constexpr std::chrono::milliseconds kCrashPathWaits{2000};
 constexpr std::chrono::seconds kDriverStuckLimit{90}; // host time the driver may spend in one call (Instant time)
 constexpr std::chrono::milliseconds kStopTimeout{60000};
 constexpr int kStillActive = 259;         // STILL_ACTIVE: the run ended with the service running
@@ -494,14 +497,29 @@ private:
         return true;
     }
 
-    // The signalled worker crashes and the process ends itself before any
-    // simulated time passes: the driver waits in host time (a worker that
-    // has not yet woken for the signal would look as if at rest).
+    // The signalled worker crashes and its crash path runs up to the restart
+    // request (or the process's end). The driver waits in host time until the
+    // worker has taken the signal (one that has not yet woken for it would
+    // look as if at rest); then time moves with the crash path's own short
+    // waits (its log's bounded polls), never as far as the faulting thread's
+    // bound on the crash thread, which a slow host must not be able to reach.
     void AwaitCrash()
     {
+        auto& clock = machine().clock();
+        const size_t launchesBefore = machine().shell().Launches().size();
+        const sim::Clock::Duration limit = clock.Elapsed() + kCrashPathWaits;
         const auto giveUp = std::chrono::steady_clock::now() + kHangLimit;
-        while (std::chrono::steady_clock::now() < giveUp && !RestartDue()) {
+        while (std::chrono::steady_clock::now() < giveUp && machine().shell().Launches().size() == launchesBefore) {
             Beat();
+            if (!g_crashArmed.load()) {
+                AwaitStill();
+                const auto next = clock.NextEvent();
+                if (machine().shell().Launches().size() == launchesBefore && next && *next <= limit) {
+                    m_bound->MoveTo(*next);
+                    clock.AdvanceTo(*next);
+                    continue;
+                }
+            }
             std::this_thread::sleep_for(kPoll);
         }
     }

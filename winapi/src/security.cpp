@@ -39,6 +39,25 @@ bool ParseSddlSid(const std::string& text, std::string& sid)
     return winapi_impl::SidBytes(sid, bytes);
 }
 
+// ORs together the values of the two-letter codes `text` is made of; false
+// when its length is odd or a code is not in `codes`.
+template <typename Value>
+bool OrTwoLetterCodes(const std::string& text, const std::map<std::string, Value>& codes, Value& result)
+{
+    result = 0;
+    if (text.size() % 2 != 0) {
+        return false;
+    }
+    for (size_t i = 0; i < text.size(); i += 2) {
+        auto code = codes.find(text.substr(i, 2));
+        if (code == codes.end()) {
+            return false;
+        }
+        result |= code->second;
+    }
+    return true;
+}
+
 bool ParseSddlRights(const std::string& text, uint32_t& mask)
 {
     if (text.rfind("0x", 0) == 0 && text.size() > 2 && text.size() <= 10 &&
@@ -50,18 +69,7 @@ bool ParseSddlRights(const std::string& text, uint32_t& mask)
         {"FA", 0x001F01FF}, {"FR", 0x00120089},   {"FW", 0x00120116},   {"FX", 0x001200A0},
         {"GA", GENERIC_ALL}, {"GR", GENERIC_READ}, {"GW", GENERIC_WRITE}, {"GX", GENERIC_EXECUTE},
         {"SD", DELETE},      {"RC", READ_CONTROL}, {"WD", WRITE_DAC},     {"WO", WRITE_OWNER}};
-    mask = 0;
-    if (text.empty() || text.size() % 2 != 0) {
-        return false;
-    }
-    for (size_t i = 0; i < text.size(); i += 2) {
-        auto right = kRights.find(text.substr(i, 2));
-        if (right == kRights.end()) {
-            return false;
-        }
-        mask |= right->second;
-    }
-    return true;
+    return !text.empty() && OrTwoLetterCodes(text, kRights, mask);
 }
 
 bool ParseSddlFlags(const std::string& text, uint8_t& flags)
@@ -69,18 +77,7 @@ bool ParseSddlFlags(const std::string& text, uint8_t& flags)
     static const std::map<std::string, uint8_t> kFlags{{"OI", OBJECT_INHERIT_ACE},       {"CI", CONTAINER_INHERIT_ACE},
                                                        {"NP", NO_PROPAGATE_INHERIT_ACE}, {"IO", INHERIT_ONLY_ACE},
                                                        {"ID", INHERITED_ACE}};
-    flags = 0;
-    if (text.size() % 2 != 0) {
-        return false;
-    }
-    for (size_t i = 0; i < text.size(); i += 2) {
-        auto flag = kFlags.find(text.substr(i, 2));
-        if (flag == kFlags.end()) {
-            return false;
-        }
-        flags |= flag->second;
-    }
-    return true;
+    return OrTwoLetterCodes(text, kFlags, flags);
 }
 
 // "(A;OICI;FA;;;SY)": type, flags, rights, two empty object types, SID.

@@ -59,4 +59,10 @@ void UseSignalStack();
 // running past its lower end faults.
 bool OnGuardedSignalStack(const void* stackBase);
 
+// Ends this process at once with `status`, as FatalAppExit and a forced
+// taskkill do on Windows: no exit handlers run, nor any sanitizer's exit work
+// (the thread sanitizer sleeps a second there), during which the process's
+// other threads would run on and simulated time could move.
+[[noreturn]] void EndProcessAtOnce(int status);
+
 }  // namespace sim

@@ -19,6 +19,7 @@
 #include "core/state/halvex_service.h"
 #include "host/service_host.h"
 #include "journal.h"
+#include "sim/crash.h"
 #include "sim/machine.h"
 #include "sim/threads.h"
 #include "step_names.h"
@@ -167,7 +168,7 @@ private:
                 Problem("the timeline driver has not moved for " + std::to_string(kDriverStuckLimit.count()) +
                         " s of host time; threads: " + ThreadStates());
                 std::fflush(stdout);
-                _exit(kStillActive);
+                sim::EndProcessAtOnce(kStillActive);
             }
         }
     }
@@ -237,7 +238,7 @@ private:
             Flush();
             m_journal.Append("problem", {"the timeline ended while the service was still running"});
             std::fflush(stdout);
-            _exit(kStillActive);
+            sim::EndProcessAtOnce(kStillActive);
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_driverDone = true;
@@ -447,7 +448,7 @@ private:
         if (ServiceState() == Service::StartRequested && m_killAt && machine().clock().Elapsed() >= *m_killAt) {
             Flush();
             std::fflush(stdout);
-            _exit(kKilledExitCode);
+            sim::EndProcessAtOnce(kKilledExitCode);
         }
         return m_startRequested && ServiceState() == Service::Ended;
     }

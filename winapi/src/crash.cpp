@@ -19,6 +19,7 @@
 #include <dbghelp.h>
 
 #include "handles.h"
+#include "sim/crash.h"
 #include "sim/machine.h"
 
 namespace {
@@ -225,7 +226,7 @@ void FatalAppExitW(UINT, LPCWSTR messageText)
     const std::string line = (messageText ? sim::Narrow(messageText) : std::string()) + "\n";
     ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
     (void)written;
-    _exit(kFatalAppExitStatus);
+    sim::EndProcessAtOnce(kFatalAppExitStatus);
 }
 
 __attribute__((noinline)) void RtlCaptureContext(PCONTEXT context)

@@ -47,13 +47,14 @@ bool AwaitWrittenOut(spdlog::logger& logger, unsigned boundMs, unsigned pollMs)
     // The one writer thread takes the queue in order: once the flush request
     // queued last has been taken, every line before it is in the file.
     logger.flush();
-    for (unsigned waited = 0;; waited += pollMs) {
+    // Each look comes after a poll's wait: a look at once would race with the
+    // writer taking the request, and the wait's length would depend on who won.
+    for (unsigned waited = 0; waited < boundMs;) {
+        Sleep(pollMs);
+        waited += pollMs;
         if (pool->queue_size() == 0) {
             return true;
         }
-        if (waited >= boundMs) {
-            return false;
-        }
-        Sleep(pollMs);
     }
+    return false;
 }

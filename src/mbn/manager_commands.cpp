@@ -213,21 +213,34 @@ int CVarnickMbimManager::SendCommandByATOverMBIM(const char* command)
     {
         std::lock_guard<std::mutex> completion(m_command_lock);
         ResetEvent(m_command_cv);
+        m_command_wait = CommandWait::Sending;
+        m_early_completions.clear();
     }
     ULONG requestId = 0;
     HRESULT hr = service->SetCommand(AT_COMMAND_ID, payload, &requestId);
     service->Release();
     SafeArrayDestroy(payload);
     if (FAILED(hr)) {
+        {
+            std::lock_guard<std::mutex> completion(m_command_lock);
+            m_command_wait = CommandWait::None;
+            m_early_completions.clear();
+        }
         LogHelper::Log(LOG_LEVEL_ERROR, kName, "SetCommand command at error result = 0x%08x",
                        static_cast<unsigned>(hr));
         return -1;
+    }
+    const size_t othersEarly = AwaitCommandRequest(requestId);
+    if (othersEarly > 0) {
+        LogHelper::Log(LOG_LEVEL_INFO, kName, "%d completion(s) of other requests came meanwhile. ignored.",
+                       static_cast<int>(othersEarly));
     }
 
     const bool completed = WaitForSingleObject(m_command_cv, MBIM_COMMAND_WAIT_MS) == WAIT_OBJECT_0;
     bool succeeded = false;
     {
         std::lock_guard<std::mutex> completion(m_command_lock);
+        m_command_wait = CommandWait::None;
         succeeded = m_command_ok;
     }
     if (!completed) {

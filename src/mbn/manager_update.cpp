@@ -12,6 +12,8 @@
 namespace {
 
 const char* const kUpdate = "CVarnickMbimManager::update";
+// Completions kept while SetCommand has not returned: its own and any late ones.
+constexpr size_t kMaxEarlyCompletions = 4;
 
 void MarkDeviceRemoved(bool removed)
 {
@@ -94,18 +96,56 @@ void CVarnickMbimManager::OnSetCommandComplete(const MbnEventInfo& info)
 {
     LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "set command complete. status=0x%08x",
                    static_cast<unsigned>(info.status));
-    if (info.status != 0) {
-        // The previous reply stays in place.
-        std::lock_guard<std::mutex> lock(m_command_lock);
-        m_command_ok = false;
-        SetEvent(m_command_cv);
-        return;
+    CommandCompletion completion;
+    completion.requestId = info.request_id;
+    completion.ok = info.status == 0;
+    if (completion.ok) {
+        // Zero bytes (the header among them) are dropped; a reply without data is empty.
+        completion.reply = ReplyTextFromArray(info.data, MBIM_AT_RESPONSE_SIZE - 1);
     }
-    // Zero bytes (the header among them) are dropped; a reply without data is empty.
-    const std::string reply = ReplyTextFromArray(info.data, MBIM_AT_RESPONSE_SIZE - 1);
+    {
+        std::lock_guard<std::mutex> lock(m_command_lock);
+        if (m_command_wait == CommandWait::Sending) {
+            // Possibly the command's own: kept until SetCommand tells its id.
+            if (m_early_completions.size() < kMaxEarlyCompletions) {
+                m_early_completions.push_back(std::move(completion));
+            }
+            return;
+        }
+        if (m_command_wait == CommandWait::Waiting && completion.requestId == m_command_request) {
+            AcceptCommandCompletionLocked(completion);
+            return;
+        }
+    }
+    LogHelper::Log(LOG_LEVEL_INFO, kUpdate, "set command complete of request %u, which no command waits for. ignored.",
+                   static_cast<unsigned>(info.request_id));
+}
+
+size_t CVarnickMbimManager::AwaitCommandRequest(ULONG requestId)
+{
     std::lock_guard<std::mutex> lock(m_command_lock);
-    std::memcpy(m_at_response, reply.c_str(), reply.size() + 1);
-    m_command_ok = true;
+    m_command_request = requestId;
+    m_command_wait = CommandWait::Waiting;
+    size_t others = 0;
+    for (const CommandCompletion& early : m_early_completions) {
+        if (early.requestId == requestId && m_command_wait == CommandWait::Waiting) {
+            AcceptCommandCompletionLocked(early);
+        } else {
+            ++others;
+        }
+    }
+    m_early_completions.clear();
+    return others;
+}
+
+void CVarnickMbimManager::AcceptCommandCompletionLocked(const CommandCompletion& completion)
+{
+    // A failed command leaves the previous reply in place.
+    if (completion.ok) {
+        std::memcpy(m_at_response, completion.reply.c_str(), completion.reply.size() + 1);
+    }
+    m_command_ok = completion.ok;
+    m_command_wait = CommandWait::None;
     SetEvent(m_command_cv);
 }
 

@@ -85,10 +85,24 @@ public:
     std::atomic<bool> m_init_flag{false};
 
 private:
+    // A set-command completion as the sink delivered it.
+    struct CommandCompletion {
+        ULONG requestId = 0;
+        bool ok = false;
+        std::string reply;  // with status 0 only
+    };
+    // Where the one AT command in flight is: its completion is taken only
+    // once SetCommand has returned its request id, and only with that id.
+    enum class CommandWait { None, Sending, Waiting };
+
     // Guarded by m_open_lock / m_command_lock.
     bool m_open_ok = false;
     bool m_command_ok = false;
     char m_at_response[MBIM_AT_RESPONSE_SIZE] = {};
+    CommandWait m_command_wait = CommandWait::None;
+    ULONG m_command_request = 0;  // while Waiting
+    // Completions that came while SetCommand had not yet returned (a few at most).
+    std::vector<CommandCompletion> m_early_completions;
     // Guarded by m_state_lock.
     char m_interface_id[MBIM_INTERFACE_ID_SIZE] = {};
 
@@ -130,6 +144,11 @@ private:
     IMbnDeviceService* AcquireDeviceService();
 
     void OnSetCommandComplete(const MbnEventInfo& info);
+    // Records the waiting command's outcome and wakes it (m_command_lock held).
+    void AcceptCommandCompletionLocked(const CommandCompletion& completion);
+    // The command's request id is known: it waits for that completion (taken
+    // at once when it came early). Returns how many other completions came early.
+    size_t AwaitCommandRequest(ULONG requestId);
     void OnQueryCommandComplete(const MbnEventInfo& info);
     void OnCapableInterfaceChange(const MbnEventInfo& info);
     void OnInterfaceManagerEvent(const MbnEventInfo& info);
@@ -137,6 +156,8 @@ private:
     // Each outcome is recorded under its own lock before its event is set; the
     // waiting operation resets the event under the same lock before its request,
     // so an early completion is kept and a leftover signal is not taken for it.
+    // A set completion must also carry the waiting command's request id: one
+    // of a command that gave up waiting, or of the reboot, is not its reply.
     std::mutex m_open_lock;
     std::mutex m_command_lock;
     // Guards the device service reference hand-over and m_interface_id.

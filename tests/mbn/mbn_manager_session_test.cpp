@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <future>
 
@@ -166,8 +167,9 @@ TEST_F(ManagerSession, OpenFailuresAndCommandsGiveTheirResultsAndLines)
 }
 
 // Open 1.5 s, close 0.5 s, command 3 s: one timed wait each, over when the
-// completion comes or its time is up. A completion that comes after its
-// operation gave up records its outcome but wakes no later wait of its kind.
+// completion comes or its time is up. An open or close completion that comes
+// after its operation gave up records its outcome but wakes no later wait of
+// its kind; a command's late completion is no reply to the next command.
 TEST_F(ManagerSession, EachOperationWaitsOnceForItsOwnCompletion)
 {
     ASSERT_EQ(manager()->Init(), 0);
@@ -198,12 +200,11 @@ TEST_F(ManagerSession, EachOperationWaitsOnceForItsOwnCompletion)
     EXPECT_EQ(manager()->SendCommandByATOverMBIM(kGsmQuery), -2);
     ExpectOneWait(3000, false, 3000);
     EXPECT_EQ(manager()->AtResponse(), before);
-    mbn().WaitIdle();
-    EXPECT_EQ(manager()->AtResponse(), kGsmReply);
-    // The modem answers 200 ms after the command.
-    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::LateCompletion, 200));
+    // The query's completion comes 0.5 s into the next command's wait: that
+    // command still waits for its own, which the modem sends after 1 s.
+    mbn().InjectCommandFault(OneCommandFault(CommandFault::Kind::LateCompletion, 1000));
     EXPECT_EQ(manager()->SendCommandByATOverMBIM("at+vsar=1,0\r\n"), 0);
-    ExpectOneWait(3000, true, 200);
+    ExpectOneWait(3000, true, 1000);
     EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
 
     EXPECT_EQ(manager()->CloseDeviceServices(), 0);
@@ -222,6 +223,12 @@ TEST_F(ManagerSession, EachOperationWaitsOnceForItsOwnCompletion)
     EXPECT_EQ(CountOf(lines, "i :   OpenCommandSession time out"), 2u);
     EXPECT_EQ(CountOf(lines, "i :   Close handle time out"), 1u);
     EXPECT_EQ(CountOf(lines, "e :   command at time out,pid = " + std::to_string(GetCurrentProcessId())), 1u);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("i :   set command complete of request ", 0) == 0 &&
+                                       line.find("which no command waits for. ignored.") != std::string::npos;
+                            }),
+              1);
     EXPECT_EQ(CountOf(lines, "i :   GetDeviceServicesContext success. id = " + modemId()), 3u);
     EXPECT_EQ(CountOf(lines, "i :   open command complete. status=0x00000000"), 2u);
     EXPECT_EQ(CountOf(lines, "i :   close command complete. status=0x00000000"), 2u);

@@ -268,7 +268,8 @@ TEST_F(ManagerSession, ACloseDuringAnOpensWaitNeitherLeaksNorHangs)
 }
 
 // With a device service that completes inside SetCommand: the completion is
-// not lost, every command lets its own reference go, the reboot does not wait,
+// not lost (nor taken from another request), every command lets its own
+// reference go, the reboot does not wait,
 // and a close (as a suspend does) while a command is inside SetCommand leaves
 // the command its object.
 TEST_F(ManagerSession, CompletionsInsideSetCommandAndACloseMeanwhile)
@@ -289,9 +290,18 @@ TEST_F(ManagerSession, CompletionsInsideSetCommandAndACloseMeanwhile)
     EXPECT_TRUE(manager()->SendRebootCommand());
     ExpectOneWait(3000, true, 0);
     EXPECT_EQ(RefCount(fake), 1u);
+    // A completion of another request that comes first, inside the call, is not the command's.
+    fake->status = S_OK;
+    fake->inside = [fake] {
+        const uint8_t stale[] = {0, 0, 0, 0, 'E', 'R', 'R', 'O', 'R'};
+        SAFEARRAY* data = CreateByteArray(stale, sizeof(stale));
+        manager()->m_device_services_sink->OnSetCommandComplete(fake, AT_COMMAND_ID, data, S_OK, 7);
+        SafeArrayDestroy(data);
+    };
+    EXPECT_EQ(manager()->SendCommandByATOverMBIM("AT\r\n"), 0);
+    EXPECT_EQ(manager()->AtResponse(), "\r\nOK\r\n");
 
     fake->reply = {0, 0, 0, 0, 'O', 'K'};
-    fake->status = S_OK;
     fake->inside = [&destroyed] {
         EXPECT_EQ(manager()->CloseDeviceServices(), 0);
         EXPECT_EQ(manager()->m_device_service.load(), nullptr);
@@ -300,7 +310,9 @@ TEST_F(ManagerSession, CompletionsInsideSetCommandAndACloseMeanwhile)
     EXPECT_EQ(manager()->SendCommandByATOverMBIM("AT\r\n"), 0);
     EXPECT_TRUE(destroyed);
     EXPECT_EQ(manager()->AtResponse(), "OK");
-    EXPECT_EQ(CountOf(Lines(), "i :   CloseCommandSession result = 0x80004001."), 1u);
+    const auto lines = Lines();
+    EXPECT_EQ(CountOf(lines, "i :   CloseCommandSession result = 0x80004001."), 1u);
+    EXPECT_EQ(CountOf(lines, "i :   1 completion(s) of other requests came meanwhile. ignored."), 1u);
 }
 
 // A platform that hands out the same context and service again: an open that

@@ -370,20 +370,16 @@ private:
     // runs past the step's end.
     Passed PassTime(std::chrono::milliseconds span, const std::function<bool()>& done)
     {
-        const sim::Clock::Duration target = machine().clock().Elapsed() + span;
-        const Passed passed = m_plan.time.mode == sim::Clock::Mode::Instant ? PassInstantTimeUntil(target, done)
-                                                                            : PassRealTimeUntil(target, done);
+        const Passed passed = PassTimeUntil(machine().clock().Elapsed() + span, done);
         m_bound->HoldAtNow();
         return passed;
     }
 
-    // Real and scaled time move on their own; the driver looks every few
-    // milliseconds of host time.
-    Passed PassRealTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
+    Passed PassTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
     {
-        auto& clock = machine().clock();
         for (;;) {
             Beat();
+            AwaitStill();
             // A service process that ended asked for its restart before it ended:
             // what `done` saw is checked for a restart after it.
             const bool isDone = done();
@@ -393,39 +389,35 @@ private:
             if (isDone) {
                 return Passed::Done;
             }
-            if (clock.Elapsed() >= target) {
+            if (machine().clock().Elapsed() >= target) {
                 return Passed::TimedOut;
             }
+            MoveTimeToward(target);
+        }
+    }
+
+    // Real and scaled time move on their own: the driver follows them for a
+    // few milliseconds of host time. Instant time goes to the next instant
+    // where something happens (a wait's end, a delivery), and AwaitStill lets
+    // the service and the laptop do all they do there before the driver
+    // looks: so `done`, a restart and the next step see the same state in
+    // every run, however the host schedules the threads.
+    void MoveTimeToward(sim::Clock::Duration target)
+    {
+        auto& clock = machine().clock();
+        if (m_plan.time.mode == sim::Clock::Mode::Instant) {
+            AdvanceInstantTimeTo(std::min(clock.NextEvent().value_or(target), target));
+        } else {
             clock.Follow(target, kPoll);
         }
     }
 
-    // Instant time goes from one instant where something happens to the next
-    // (a wait's end, a delivery), and at each the driver looks only once the
-    // service and the laptop have done all they do there. So `done`, a
-    // restart and the next step see the same state in every run, however the
-    // host schedules the threads.
-    Passed PassInstantTimeUntil(sim::Clock::Duration target, const std::function<bool()>& done)
+    // Instant time moves to `next` and no further: the bound keeps the
+    // service's own waits from taking it past the driver.
+    void AdvanceInstantTimeTo(sim::Clock::Duration next)
     {
-        auto& clock = machine().clock();
-        for (;;) {
-            Beat();
-            AwaitStill();
-            const bool isDone = done();
-            if (RestartDue()) {
-                return Passed::Restart;
-            }
-            if (isDone) {
-                return Passed::Done;
-            }
-            const sim::Clock::Duration now = clock.Elapsed();
-            if (now >= target) {
-                return Passed::TimedOut;
-            }
-            const sim::Clock::Duration next = std::min(clock.NextEvent().value_or(target), target);
-            m_bound->MoveTo(next);
-            clock.AdvanceTo(next);
-        }
+        m_bound->MoveTo(next);
+        machine().clock().AdvanceTo(next);
     }
 
     // A restart was requested through the shell: a command line that ends this
@@ -516,8 +508,7 @@ private:
                 AwaitStill();
                 const auto next = clock.NextEvent();
                 if (machine().shell().Launches().size() == launchesBefore && next && *next <= limit) {
-                    m_bound->MoveTo(*next);
-                    clock.AdvanceTo(*next);
+                    AdvanceInstantTimeTo(*next);
                     continue;
                 }
             }

@@ -223,8 +223,7 @@ int CVarnickMbimManager::SendCommandByATOverMBIM(const char* command)
     if (FAILED(hr)) {
         {
             std::lock_guard<std::mutex> completion(m_command_lock);
-            m_command_wait = CommandWait::None;
-            m_early_completions.clear();
+            m_command_wait = CommandWait::None;  // what came early is dropped at the next send
         }
         LogHelper::Log(LOG_LEVEL_ERROR, kName, "SetCommand command at error result = 0x%08x",
                        static_cast<unsigned>(hr));
